@@ -1,0 +1,102 @@
+#include "tileset_reader.h"
+
+#include <climits>
+#include <cstdlib>
+#include <utility>
+
+namespace glyphor {
+namespace {
+
+// BMP file header (14 bytes) followed by the start of the information header.
+constexpr std::size_t file_header_size = 14;
+constexpr std::size_t info_header_prefix = 20;
+constexpr std::size_t header_bytes = file_header_size + info_header_prefix;
+
+constexpr std::size_t signature_at = 0;
+constexpr std::size_t pixel_offset_at = 10;
+constexpr std::size_t width_at = 18;
+constexpr std::size_t height_at = 22;
+constexpr std::size_t bits_per_pixel_at = 28;
+constexpr unsigned bmp_signature = 0x4D42;  // "BM"
+
+unsigned le16(const unsigned char* p) {
+    return p[0] | (unsigned{p[1]} << 8U);
+}
+
+std::uint32_t le32(const unsigned char* p) {
+    return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8U) | (std::uint32_t{p[2]} << 16U) |
+           (std::uint32_t{p[3]} << 24U);
+}
+
+// Two's complement reinterpretation without relying on implementation-defined conversion.
+std::int32_t le32_signed(const unsigned char* p) {
+    const std::uint32_t u = le32(p);
+    if (u <= INT32_MAX) return static_cast<std::int32_t>(u);
+    return static_cast<std::int32_t>(u - 0x80000000U) + INT32_MIN;
+}
+
+// |value| for every 32-bit value, including -2^31.
+std::uint32_t magnitude(std::int32_t value) {
+    return value < 0 ? 0U - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value);
+}
+
+tileset outcome_only(load_outcome outcome) {
+    tileset result;
+    result.outcome = outcome;
+    return result;
+}
+
+}  // namespace
+
+tileset read_tileset(std::FILE* file) {
+    unsigned char header[header_bytes];
+    const std::size_t file_header_read = std::fread(header, 1, file_header_size, file);
+    if (file_header_read == 0 && std::ferror(file)) {
+        // Opened but unreadable (a directory, say): as good as not opened.
+        return outcome_only(load_outcome::open_failed);
+    }
+    const std::size_t info_read =
+        file_header_read == file_header_size
+            ? std::fread(header + file_header_size, 1, info_header_prefix, file)
+            : 0;
+    if (file_header_read + info_read != header_bytes) return outcome_only(load_outcome::not_bmp);
+    if (le16(header + signature_at) != bmp_signature) return outcome_only(load_outcome::not_bmp);
+
+    tileset result;
+    result.width = le32_signed(header + width_at);
+    const std::int32_t stored_height = le32_signed(header + height_at);
+    result.height = magnitude(stored_height);
+    result.bits_per_pixel = static_cast<std::uint16_t>(le16(header + bits_per_pixel_at));
+    if (result.width != tileset_width || result.height != tileset_height ||
+        result.bits_per_pixel != tileset_bits_per_pixel) {
+        result.outcome = load_outcome::bad_geometry;
+        return result;
+    }
+
+    // The pixels start where the file header says, whatever lies before them.
+    // An offset the stream cannot seek to, or a file that ends before the
+    // whole block, holds no tileset: nothing is made up for missing bytes.
+    const std::uint32_t pixel_offset = le32(header + pixel_offset_at);
+    if (pixel_offset > INT32_MAX ||
+        std::fseek(file, static_cast<long>(pixel_offset), SEEK_SET) != 0) {
+        return outcome_only(load_outcome::not_bmp);
+    }
+    pixel_block pixels{static_cast<std::uint8_t*>(std::malloc(pixel_block_size))};
+    if (!pixels) return outcome_only(load_outcome::out_of_memory);
+    if (std::fread(pixels.get(), 1, pixel_block_size, file) != pixel_block_size) {
+        return outcome_only(load_outcome::not_bmp);
+    }
+
+    result.outcome = load_outcome::loaded;
+    result.pixels = std::move(pixels);
+    result.order = stored_height < 0 ? row_order::top_down : row_order::bottom_up;
+    return result;
+}
+
+tileset load_tileset(const char* path) {
+    const file_handle file{std::fopen(path, "rb")};
+    if (!file) return outcome_only(load_outcome::open_failed);
+    return read_tileset(file.get());
+}
+
+}  // namespace glyphor
