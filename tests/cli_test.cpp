@@ -1,0 +1,360 @@
+// Runs the built program as a user would and checks its console text, exit
+// status, standard error and output files.
+//
+//   cli_tests --program=PATH [--runner="wine"] [--argv0=TEXT] [--newline=crlf]
+//
+// --runner is a command prefix (an emulator) put before the program; --argv0
+// is argument 0 as the program will see it (default: PATH); --newline=crlf
+// expects "\r\n" line ends, as a Windows console program writes them.
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <sstream>
+
+#include "file_bytes.h"
+#include "support.h"
+
+namespace glyphor {
+namespace {
+
+struct cli_options {
+    std::string program;
+    std::vector<std::string> runner;
+    std::string argv0;
+    bool crlf = false;
+};
+cli_options options;
+
+const std::string banner =
+    "\n"
+    "    **** COMMODORE 64 / VIC-20 TOOL ****    \n"
+    "                                            \n"
+    "                  GLYPHOR                   \n"
+    "  GENERATEUR DE CHARSET POUR COMMODORE 8-BIT\n"
+    "                                            \n"
+    "   des pixels aux octets, tuile par tuile   \n"
+    "--------------------------------------------\n"
+    "\n";
+
+std::string success(const std::string& output, int tiles) {
+    return banner + "Succes ! Fichier " + output + " genere avec " + std::to_string(tiles) +
+           " tuiles (" + std::to_string(tiles * 8) + " octets).\nPret pour le retro-coding !\n\n";
+}
+
+const std::string count_range = banner + "Erreur: Le nombre de tiles doit etre entre 0 et 256.\n";
+const std::string not_bmp = banner + "Erreur: Ce n'est pas un fichier BMP valide.\n";
+
+std::string bad_geometry(const std::string& actual) {
+    return banner +
+           "Erreur: L'image doit faire exactement 256x64 pixels en 24 bits RGB.\nActuel: " +
+           actual + "\n";
+}
+
+struct run_result {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string as_text(const std::string& path) {
+    const std::optional<std::vector<std::uint8_t>> bytes = read_file_bytes(path.c_str());
+    return bytes ? std::string(bytes->begin(), bytes->end()) : std::string{};
+}
+
+// Runs the program in folder with args; file_size_limit caps what it may write.
+run_result run_in(const std::string& folder, const std::vector<std::string>& args,
+                  rlim_t file_size_limit = RLIM_INFINITY) {
+    std::vector<std::string> words = options.runner;
+    words.push_back(options.program);
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+
+    test::temp_dir capture;
+    const std::string out_path = capture.file("stdout");
+    const std::string err_path = capture.file("stderr");
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child == 0) {
+        const int in = open("/dev/null", O_RDONLY);
+        const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (in < 0 || out < 0 || err < 0 || chdir(folder.c_str()) != 0) _exit(127);
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        if (file_size_limit != RLIM_INFINITY) {
+            const rlimit limit{file_size_limit, file_size_limit};
+            std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails with EFBIG
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    run_result result;
+    int status = 0;
+    if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) {
+        result.status = WEXITSTATUS(status);
+    }
+    result.out = as_text(out_path);
+    result.err = as_text(err_path);
+    return result;
+}
+
+std::string console(std::string text) {
+    if (!options.crlf) return text;
+    for (std::size_t at = 0; (at = text.find('\n', at)) != std::string::npos; at += 2) {
+        text.insert(at, 1, '\r');
+    }
+    return text;
+}
+
+void expect_run(const run_result& result, const std::string& out, int status) {
+    EXPECT_EQ(result.out, console(out));
+    EXPECT_EQ(result.status, status);
+    EXPECT_EQ(result.err, "") << "nothing may go to standard error";
+}
+
+struct cli : ::testing::Test {
+    test::temp_dir dir;
+    std::string path(const std::string& name) const { return dir.file(name); }
+    run_result run(const std::vector<std::string>& args, rlim_t file_size_limit = RLIM_INFINITY) {
+        return run_in(dir.path(), args, file_size_limit);
+    }
+    void save(const std::string& name, const std::vector<std::uint8_t>& bytes) const {
+        ASSERT_TRUE(write_file_bytes(path(name).c_str(), bytes));
+    }
+    std::vector<std::string> folder_contents() const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+};
+
+TEST_F(cli, wrong_argument_counts_print_the_banner_and_usage) {
+    const std::string& name = options.argv0;
+    const std::string usage = banner + "Usage: " + name +
+                              " <tileset.bmp> <sortie.bin> [nombre_de_tiles]\nExemple 1: " + name +
+                              " font.bmp charset.bin\nExemple 2: " + name +
+                              " font.bmp charset.bin 128\n";
+    for (const std::vector<std::string>& args : {std::vector<std::string>{},
+                                                 {"in.bmp"},
+                                                 {"in.bmp", "out.bin", "8", "extra"},
+                                                 {"a", "b", "c", "d", "e"}}) {
+        SCOPED_TRACE(args.size());
+        expect_run(run(args), usage, 1);
+    }
+    EXPECT_TRUE(folder_contents().empty());
+}
+
+TEST_F(cli, tile_count_is_read_like_atoi_and_checked_before_any_file) {
+    const std::vector<std::uint8_t> tileset = bmp::encode(test::random_tileset(20));
+    save("in.bmp", tileset);
+    const std::vector<std::uint8_t> all = test::expected_charset(tileset, 256);
+    struct count_case {
+        const char* argument;
+        int tiles;  // -1: out of range
+    };
+    for (const count_case c : {count_case{"256", 256},
+                               {"0", 0},
+                               {"1", 1},
+                               {"32", 32},
+                               {"128", 128},
+                               {"12abc", 12},
+                               {" 7", 7},
+                               {"+7", 7},
+                               {"\t 0009x", 9},
+                               {"abc", 0},
+                               {"", 0},
+                               {"-0", 0},
+                               {"257", -1},
+                               {"-1", -1},
+                               {"2147483647", -1},
+                               {"2147483648", -1},
+                               {"4294967296", -1},
+                               {"4294967552", -1},
+                               {"-4294967296", -1},
+                               {"99999999999999999999999", -1}}) {
+        SCOPED_TRACE(std::string{"count \""} + c.argument + "\"");
+        std::filesystem::remove(path("out.bin"));
+        if (c.tiles < 0) {
+            expect_run(run({"in.bmp", "out.bin", c.argument}), count_range, 1);
+            expect_run(run({"missing.bmp", "out.bin", c.argument}), count_range, 1);
+            EXPECT_FALSE(test::file_exists(path("out.bin")));
+            continue;
+        }
+        expect_run(run({"in.bmp", "out.bin", c.argument}), success("out.bin", c.tiles), 0);
+        if (c.tiles == 0) {
+            EXPECT_FALSE(test::file_exists(path("out.bin")));
+        } else {
+            EXPECT_EQ(test::read_file(path("out.bin")),
+                      std::vector<std::uint8_t>(all.begin(), all.begin() + c.tiles * 8));
+        }
+    }
+    // Two user arguments: the default count.
+    expect_run(run({"in.bmp", "out.bin"}), success("out.bin", 256), 0);
+    EXPECT_EQ(test::read_file(path("out.bin")), all);
+}
+
+TEST_F(cli, every_accepted_layout_converts_to_the_same_charset) {
+    const bmp::rgb_image image = test::random_tileset(21);
+    const std::vector<std::uint8_t> expected = test::expected_charset(bmp::encode(image), 256);
+    std::vector<std::vector<std::uint8_t>> files = {
+        bmp::encode(image, {.top_down = true}),
+        bmp::encode(image, {.info_header_size = 108}),
+        bmp::encode(image, {.top_down = true, .info_header_size = 124}),
+        bmp::encode(image, {.compression = 1, .gap = 1024}),
+    };
+    files.push_back(bmp::encode(image));
+    files.back().insert(files.back().end(), 5000, 0xEE);  // trailing bytes are ignored
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        SCOPED_TRACE(i);
+        save("in.bmp", files[i]);
+        expect_run(run({"in.bmp", "out.bin"}), success("out.bin", 256), 0);
+        EXPECT_EQ(test::read_file(path("out.bin")), expected);
+    }
+
+    // Solid sheets, and pixels taken from wherever the offset points, even the header.
+    save("white.bmp", bmp::encode(bmp::rgb_image{256, 64, {255, 255, 255}}));
+    expect_run(run({"white.bmp", "out.bin"}), success("out.bin", 256), 0);
+    EXPECT_EQ(test::read_file(path("out.bin")), std::vector<std::uint8_t>(2048, 0xFF));
+    std::vector<std::uint8_t> from_zero = bmp::encode(image);
+    bmp::put_le32(from_zero, 10, 0);
+    save("in.bmp", from_zero);
+    expect_run(run({"in.bmp", "out.bin", "64"}), success("out.bin", 64), 0);
+    const std::vector<std::uint8_t> header_pixels = test::expected_charset(from_zero, 64);
+    EXPECT_EQ(test::read_file(path("out.bin")), header_pixels);
+}
+
+TEST_F(cli, unreadable_tilesets_are_reported_and_leave_no_output) {
+    const std::vector<std::uint8_t> good = bmp::encode(test::random_tileset(22));
+    std::filesystem::create_directory(path("folder.bmp"));
+    expect_run(run({"missing.bmp", "out.bin"}),
+               banner + "Erreur: Impossible d'ouvrir le fichier missing.bmp\n", 1);
+    expect_run(run({"folder.bmp", "out.bin"}),
+               banner + "Erreur: Impossible d'ouvrir le fichier folder.bmp\n", 1);
+
+    std::vector<std::uint8_t> offset_far = good;
+    bmp::put_le32(offset_far, 10, 0x80000000U);
+    std::vector<std::uint8_t> offset_end = good;
+    bmp::put_le32(offset_end, 10, static_cast<std::uint32_t>(good.size()));
+    std::vector<std::uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    png.resize(good.size(), 0);
+    for (const std::vector<std::uint8_t>& bytes :
+         {png, std::vector<std::uint8_t>(good.begin(), good.begin() + 30),
+          std::vector<std::uint8_t>(good.begin(), good.end() - 100), offset_far, offset_end,
+          std::vector<std::uint8_t>{}}) {
+        save("in.bmp", bytes);
+        expect_run(run({"in.bmp", "out.bin"}), not_bmp, 1);
+    }
+
+    struct geometry_case {
+        int width, height;
+        std::uint16_t bits;
+        const char* actual;
+    };
+    for (const geometry_case g : {geometry_case{256, 64, 32, "256x64, 32 bits"},
+                                  {256, -64, 8, "256x64, 8 bits"},
+                                  {128, 64, 24, "128x64, 24 bits"},
+                                  {256, 63, 24, "256x63, 24 bits"}}) {
+        save("in.bmp", bmp::encode(bmp::rgb_image{g.width, g.height < 0 ? -g.height : g.height},
+                                   {.top_down = g.height < 0, .bits_per_pixel = g.bits}));
+        expect_run(run({"in.bmp", "out.bin", "0"}), bad_geometry(g.actual), 1);
+    }
+    std::vector<std::uint8_t> patched = good;
+    bmp::put_le32(patched, 18, static_cast<std::uint32_t>(-256));
+    save("in.bmp", patched);
+    expect_run(run({"in.bmp", "out.bin"}), bad_geometry("-256x64, 24 bits"), 1);
+    patched = good;
+    bmp::put_le32(patched, 22, 0x80000000U);
+    save("in.bmp", patched);
+    expect_run(run({"in.bmp", "out.bin"}), bad_geometry("256x2147483648, 24 bits"), 1);
+
+    EXPECT_EQ(folder_contents(), (std::vector<std::string>{"folder.bmp", "in.bmp"}));
+}
+
+TEST_F(cli, count_zero_converts_but_leaves_the_output_path_alone) {
+    save("in.bmp", bmp::encode(test::random_tileset(23)));
+    save("out.bin", {'k', 'e', 'e', 'p'});
+    expect_run(run({"in.bmp", "out.bin", "0"}), success("out.bin", 0), 0);
+    EXPECT_EQ(test::read_file(path("out.bin")), (std::vector<std::uint8_t>{'k', 'e', 'e', 'p'}));
+    expect_run(run({"in.bmp", "no/such/folder/out.bin", "0"}), success("no/such/folder/out.bin", 0),
+               0);
+    save("bad.bmp", {'B', 'M'});
+    expect_run(run({"bad.bmp", "out.bin", "0"}), not_bmp, 1);
+}
+
+TEST_F(cli, the_tileset_may_be_replaced_by_its_own_charset) {
+    const std::vector<std::uint8_t> tileset = bmp::encode(test::random_tileset(24));
+    save("same.bmp", tileset);
+    expect_run(run({"same.bmp", "same.bmp", "100"}), success("same.bmp", 100), 0);
+    EXPECT_EQ(test::read_file(path("same.bmp")), test::expected_charset(tileset, 100));
+}
+
+TEST_F(cli, output_failures_are_reported_and_never_leave_a_partial_file) {
+    save("in.bmp", bmp::encode(test::random_tileset(25)));
+    expect_run(run({"in.bmp", "missing/out.bin"}),
+               banner + "Erreur: Impossible de creer le fichier de sortie missing/out.bin\n", 1);
+
+    // A disk that fills up part way: nothing of the charset may stay behind.
+    const std::string write_failed = banner + "Erreur: Impossible d'ecrire le fichier de sortie ";
+    expect_run(run({"in.bmp", "out.bin"}, 1000), write_failed + "out.bin\n", 1);
+    EXPECT_FALSE(test::file_exists(path("out.bin")));
+
+    // A full device: reported, and the device is not removed.
+    struct stat device {};
+    if (stat("/dev/full", &device) != 0) return;
+    expect_run(run({"in.bmp", "/dev/full"}), write_failed + "/dev/full\n", 1);
+    EXPECT_EQ(stat("/dev/full", &device), 0);
+    EXPECT_TRUE(S_ISCHR(device.st_mode));
+}
+
+}  // namespace
+}  // namespace glyphor
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    using glyphor::options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&](const char* name) -> std::optional<std::string> {
+            const std::string prefix = std::string{"--"} + name + "=";
+            if (arg.rfind(prefix, 0) != 0) return std::nullopt;
+            return arg.substr(prefix.size());
+        };
+        if (auto program = value("program")) {
+            options.program = *program;
+        } else if (auto runner = value("runner")) {
+            std::istringstream words{*runner};
+            for (std::string word; words >> word;) options.runner.push_back(word);
+        } else if (auto argv0 = value("argv0")) {
+            options.argv0 = *argv0;
+        } else if (auto newline = value("newline")) {
+            options.crlf = *newline == "crlf";
+        } else {
+            std::fprintf(stderr, "unknown option %s\n", arg.c_str());
+            return 2;
+        }
+    }
+    if (options.program.empty() && !::testing::GTEST_FLAG(list_tests)) {
+        std::fprintf(stderr,
+                     "usage: %s --program=PATH [--runner=PREFIX] [--argv0=TEXT] "
+                     "[--newline=crlf]\n",
+                     argv[0]);
+        return 2;
+    }
+    if (options.argv0.empty()) options.argv0 = options.program;
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,116 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <cstring>
+
+#include "charset_writer.h"
+#include "support.h"
+#include "tileset_reader.h"
+
+namespace glyphor {
+namespace {
+
+// The pixel block of an image, stored bottom-up or top-down.
+std::vector<std::uint8_t> block_of(const bmp::rgb_image& image, bool top_down) {
+    const std::vector<std::uint8_t> bytes = bmp::encode(image, {.top_down = top_down});
+    return {bytes.begin() + 54, bytes.end()};
+}
+
+std::vector<std::uint8_t> pack(const bmp::rgb_image& image, int tile_count, bool top_down = false) {
+    const std::vector<std::uint8_t> block = block_of(image, top_down);
+    const charset_buffer charset = pack_charset(
+        block.data(), top_down ? row_order::top_down : row_order::bottom_up, tile_count);
+    return {charset.get(), charset.get() + charset_size};
+}
+
+TEST(packer, threshold_is_the_plain_average_of_the_three_bytes) {
+    struct sample {
+        bmp::rgb colour;
+        bool light;
+    };
+    for (const sample s :
+         {sample{{128, 128, 127}, false}, sample{{128, 128, 128}, true},
+          sample{{0, 255, 255}, true}, sample{{255, 0, 0}, false}, sample{{0, 0, 255}, false},
+          sample{{255, 255, 255}, true}, sample{{0, 0, 0}, false}, sample{{255, 129, 0}, true}}) {
+        std::uint8_t pixel[3] = {s.colour.blue, s.colour.green, s.colour.red};
+        std::uint8_t row[24] = {};
+        std::memcpy(row + 9, pixel, 3);  // fourth pixel from the left: bit 4
+        EXPECT_EQ(pack_pixel_row(row), s.light ? 0x10 : 0x00)
+            << int{s.colour.red} << "," << int{s.colour.green} << "," << int{s.colour.blue};
+    }
+}
+
+TEST(packer, pixels_land_in_their_tile_row_and_bit) {
+    struct probe {
+        int x, y;
+        std::size_t byte;
+        std::uint8_t bit;
+    };
+    for (const probe p : {probe{0, 0, 0, 0x80}, probe{255, 63, 2047, 0x01}, probe{8, 0, 8, 0x80},
+                          probe{0, 8, 256, 0x80}, probe{13, 2, 8 + 2, 0x04},
+                          probe{100, 45, (5 * 32 + 12) * 8 + 5, 0x08}}) {
+        for (const bool top_down : {false, true}) {
+            SCOPED_TRACE(testing::Message() << p.x << "," << p.y << (top_down ? " top-down" : ""));
+            bmp::rgb_image image{256, 64};
+            image.at(p.x, p.y) = {255, 255, 255};
+            std::vector<std::uint8_t> expected(charset_size, 0);
+            expected[p.byte] = p.bit;
+            EXPECT_EQ(pack(image, 256, top_down), expected);
+        }
+    }
+}
+
+TEST(packer, matches_the_pixel_by_pixel_model_and_leaves_unemitted_tiles_zero) {
+    for (const unsigned seed : {10U, 11U}) {
+        const bmp::rgb_image image = test::random_tileset(seed);
+        for (const int count : {0, 1, 7, 31, 32, 33, 128, 200, 255, 256}) {
+            SCOPED_TRACE(testing::Message() << "seed " << seed << " count " << count);
+            std::vector<std::uint8_t> expected =
+                test::expected_charset(block_of(image, false).data(), true, count);
+            expected.resize(charset_size, 0);
+            EXPECT_EQ(pack(image, count, false), expected);
+            EXPECT_EQ(pack(image, count, true), expected);
+        }
+    }
+}
+
+TEST(packer, solid_white_and_black_tilesets) {
+    EXPECT_EQ(pack(bmp::rgb_image{256, 64, {255, 255, 255}}, 256),
+              std::vector<std::uint8_t>(charset_size, 0xFF));
+    EXPECT_EQ(pack(bmp::rgb_image{256, 64, {127, 127, 127}}, 256),
+              std::vector<std::uint8_t>(charset_size, 0x00));
+}
+
+struct writer_test : ::testing::Test {
+    test::temp_dir dir;
+    std::uint8_t charset[charset_size];
+    writer_test() {
+        for (std::size_t i = 0; i < charset_size; ++i)
+            charset[i] = static_cast<std::uint8_t>(i * 7);
+    }
+};
+
+TEST_F(writer_test, writes_exactly_the_first_tiles_and_replaces_an_existing_file) {
+    const std::string path = dir.file("out.bin");
+    for (const int count : {256, 1, 32}) {
+        ASSERT_EQ(write_charset(path.c_str(), charset, count), write_outcome::written);
+        EXPECT_EQ(test::read_file(path),
+                  std::vector<std::uint8_t>(
+                      charset, charset + static_cast<std::size_t>(count) * bytes_per_tile));
+    }
+}
+
+TEST_F(writer_test, reports_create_and_write_failures_and_removes_only_partial_regular_files) {
+    EXPECT_EQ(write_charset(dir.file("no/such/folder.bin").c_str(), charset, 1),
+              write_outcome::create_failed);
+    EXPECT_EQ(write_charset(dir.path().c_str(), charset, 1), write_outcome::create_failed);
+
+    // A full device: the write fails, and the device itself is left alone.
+    struct stat device {};
+    if (stat("/dev/full", &device) != 0) GTEST_SKIP() << "no /dev/full here";
+    EXPECT_EQ(write_charset("/dev/full", charset, 256), write_outcome::write_failed);
+    EXPECT_TRUE(test::file_exists("/dev/full"));
+}
+
+}  // namespace
+}  // namespace glyphor

@@ -1,0 +1,89 @@
+#include "support.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <stdexcept>
+#include <utility>
+
+#include "file_bytes.h"
+
+namespace glyphor::test {
+
+temp_dir::temp_dir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "glyphor-test-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+}
+
+temp_dir::~temp_dir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+std::vector<std::uint8_t> read_file(const std::string& path) {
+    std::optional<std::vector<std::uint8_t>> bytes = read_file_bytes(path.c_str());
+    if (!bytes) throw std::runtime_error("cannot read " + path);
+    return std::move(*bytes);
+}
+
+bool file_exists(const std::string& path) {
+    std::error_code ignored;
+    return std::filesystem::symlink_status(path, ignored).type() !=
+           std::filesystem::file_type::not_found;
+}
+
+bmp::rgb_image random_tileset(unsigned seed) {
+    std::mt19937 random{seed};
+    std::uniform_int_distribution<int> byte{0, 255};
+    std::uniform_int_distribution<int> near_threshold{380, 388};
+    bmp::rgb_image image{256, 64};
+    for (int y = 0; y < 64; ++y) {
+        for (int x = 0; x < 256; ++x) {
+            bmp::rgb& pixel = image.at(x, y);
+            if (byte(random) < 128) {
+                pixel = {static_cast<std::uint8_t>(byte(random)),
+                         static_cast<std::uint8_t>(byte(random)),
+                         static_cast<std::uint8_t>(byte(random))};
+                continue;
+            }
+            // Split a sum near 384 over the three channels.
+            const int sum = near_threshold(random);
+            const int red = std::uniform_int_distribution<int>{sum - 510, 255}(random);
+            const int rest = sum - (red < 0 ? 0 : red);
+            const int green = rest > 255 ? 255 : rest;
+            pixel = {static_cast<std::uint8_t>(red < 0 ? 0 : red), static_cast<std::uint8_t>(green),
+                     static_cast<std::uint8_t>(rest - green)};
+        }
+    }
+    return image;
+}
+
+std::vector<std::uint8_t> expected_charset(const std::uint8_t* block, bool bottom_up,
+                                           int tile_count) {
+    std::vector<std::uint8_t> charset(static_cast<std::size_t>(tile_count) * 8, 0);
+    for (int y = 0; y < 64; ++y) {
+        for (int x = 0; x < 256; ++x) {
+            const int tile = y / 8 * 32 + x / 8;
+            if (tile >= tile_count) continue;
+            const int stored_row = bottom_up ? 63 - y : y;
+            const std::uint8_t* pixel = block + stored_row * 768 + x * 3;
+            if ((pixel[0] + pixel[1] + pixel[2]) / 3 >= 128) {
+                charset[static_cast<std::size_t>(tile * 8 + y % 8)] |=
+                    static_cast<std::uint8_t>(0x80U >> (x % 8));
+            }
+        }
+    }
+    return charset;
+}
+
+std::vector<std::uint8_t> expected_charset(const std::vector<std::uint8_t>& bmp_file,
+                                           int tile_count) {
+    const std::uint32_t offset = bmp::get_le32(bmp_file, 10);
+    const bool bottom_up = (bmp::get_le32(bmp_file, 22) & 0x80000000U) == 0;
+    if (bmp_file.size() < offset + 49152ULL) throw std::runtime_error("fixture too short");
+    return expected_charset(bmp_file.data() + offset, bottom_up, tile_count);
+}
+
+}  // namespace glyphor::test

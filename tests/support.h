@@ -1,0 +1,43 @@
+// Shared test helpers: scratch folders, file access, tileset fixtures and an
+// independent, pixel-by-pixel model of the expected charset.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "bmp_writer.h"
+
+namespace glyphor::test {
+
+// A fresh folder, removed with everything in it at the end of the test.
+class temp_dir {
+public:
+    temp_dir();
+    ~temp_dir();
+    temp_dir(const temp_dir&) = delete;
+    temp_dir& operator=(const temp_dir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+std::vector<std::uint8_t> read_file(const std::string& path);
+bool file_exists(const std::string& path);
+
+// A 256x64 tileset of random colours; about half the pixels sit within a few
+// steps of the light/dark threshold.
+bmp::rgb_image random_tileset(unsigned seed);
+
+// The first tile_count * 8 bytes of the charset for a pixel block as stored
+// (49,152 bytes, blue-green-red), computed one pixel at a time.
+std::vector<std::uint8_t> expected_charset(const std::uint8_t* block, bool bottom_up,
+                                           int tile_count);
+
+// The same for a BMP file's bytes, reading the pixel block from its offset.
+std::vector<std::uint8_t> expected_charset(const std::vector<std::uint8_t>& bmp_file,
+                                           int tile_count);
+
+}  // namespace glyphor::test
