@@ -1,0 +1,19 @@
+# Helpers for the test stages. Source it; do not run it.
+
+# need_packages PKG...: installs the Debian packages that are missing.
+need_packages() {
+    local missing=()
+    for package in "$@"; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+            missing+=("$package")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "installing: ${missing[*]}"
+    local sudo=()
+    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+    if [ ! -e /tmp/.glyphor-apt-updated ]; then
+        "${sudo[@]}" apt-get update -q && touch /tmp/.glyphor-apt-updated
+    fi
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends \
+        "${missing[@]}"
+}

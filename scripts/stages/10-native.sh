@@ -1,0 +1,6 @@
+# The native build: unit tests, the command-line suite against this build's
+# program, and the sample tileset check.
+set -euo pipefail
+. scripts/lib.sh
+need_packages cmake make g++ googletest libgtest-dev libgmock-dev
+cmake --workflow --preset test
