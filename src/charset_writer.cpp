@@ -58,9 +58,11 @@ write_outcome write_charset(const char* path, const std::uint8_t* charset, int t
     if (!file) return write_outcome::create_failed;
     const std::size_t size = static_cast<std::size_t>(tile_count) * bytes_per_tile;
     const bool all_written = std::fwrite(charset, 1, size, file.get()) == size;
-    // The close flushes the stream: a full disk often shows only here.
+    // A full disk often shows only when the buffered bytes go out. Flush first
+    // and check it on its own: not every runtime's fclose reports a failed flush.
+    const bool flushed = std::fflush(file.get()) == 0;
     const bool closed = std::fclose(file.release()) == 0;
-    if (!all_written || !closed) {
+    if (!all_written || !flushed || !closed) {
         discard_partial_output(path);
         return write_outcome::write_failed;
     }
