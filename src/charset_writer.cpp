@@ -13,11 +13,11 @@ constexpr unsigned light_sum = 128 * 3;
 
 // Removes what a failed write left behind, but only a regular file: a device
 // or a pipe named as output is never touched.
-void discard_partial_output(const char* path) {
+void discard_partial_output(const path_char* path) {
     std::error_code error;
     if (std::filesystem::symlink_status(path, error).type() ==
         std::filesystem::file_type::regular) {
-        std::remove(path);
+        std::filesystem::remove(path, error);
     }
 }
 
@@ -53,8 +53,8 @@ charset_buffer pack_charset(const std::uint8_t* pixels, row_order order, int til
     return charset;
 }
 
-write_outcome write_charset(const char* path, const std::uint8_t* charset, int tile_count) {
-    file_handle file{std::fopen(path, "wb")};
+write_outcome write_charset(const path_char* path, const std::uint8_t* charset, int tile_count) {
+    file_handle file = open_file(path, open_mode::write);
     if (!file) return write_outcome::create_failed;
     const std::size_t size = static_cast<std::size_t>(tile_count) * bytes_per_tile;
     const bool all_written = std::fwrite(charset, 1, size, file.get()) == size;

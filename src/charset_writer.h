@@ -24,6 +24,6 @@ enum class write_outcome {
 };
 
 // Writes the first tile_count * 8 bytes of charset to path (tile_count > 0).
-write_outcome write_charset(const char* path, const std::uint8_t* charset, int tile_count);
+write_outcome write_charset(const path_char* path, const std::uint8_t* charset, int tile_count);
 
 }  // namespace glyphor

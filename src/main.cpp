@@ -2,6 +2,7 @@
 // 64 / VIC-20 charset. The driver owns every line the user sees, runs the
 // reader, the packer and the writer in turn, and decides the exit status.
 
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <optional>
@@ -10,6 +11,11 @@
 #include "driver.h"
 #include "geometry.h"
 #include "tileset_reader.h"
+
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#endif
 
 namespace glyphor {
 namespace {
@@ -80,8 +86,9 @@ void print_banner() {
 // Reads the count the way atoi does (leading white space, an optional sign,
 // digits up to the first non-digit; no digits reads as 0) and returns it when
 // it lies in 0..256. Values beyond the int range are out of range too: they
-// never wrap around into it.
-std::optional<int> read_tile_count(const char* text) {
+// never wrap around into it. Only ASCII characters count as blanks, signs or
+// digits, in narrow and wide arguments alike.
+std::optional<int> read_tile_count(const path_char* text) {
     while (*text == ' ' || (*text >= '\t' && *text <= '\r')) ++text;
     bool negative = false;
     if (*text == '+' || *text == '-') negative = *text++ == '-';
@@ -96,11 +103,11 @@ std::optional<int> read_tile_count(const char* text) {
 
 }  // namespace
 
-int run(int argc, char** argv) {
+int run(int argc, const path_char* const* args, const char* const* shown) {
     print_banner();
     if (argc < 3 || argc > 4) {
         // A start-up may pass no argument 0 at all.
-        const char* program = argc > 0 && argv[0] != nullptr ? argv[0] : "glyphor";
+        const char* program = argc > 0 && shown[0] != nullptr ? shown[0] : "glyphor";
         say(usage_1, program);
         say(usage_2, program);
         say(usage_3, program);
@@ -109,17 +116,17 @@ int run(int argc, char** argv) {
 
     int tile_count = max_tiles;
     if (argc == 4) {
-        const std::optional<int> count = read_tile_count(argv[3]);
+        const std::optional<int> count = read_tile_count(args[3]);
         if (!count) {
             say(count_range);
             return 1;
         }
         tile_count = *count;
     }
-    const char* const input_path = argv[1];
-    const char* const output_path = argv[2];
+    const char* const input_path = shown[1];
+    const char* const output_path = shown[2];
 
-    tileset tiles = load_tileset(input_path);
+    tileset tiles = load_tileset(args[1]);
     switch (tiles.outcome) {
         case load_outcome::loaded:
             break;
@@ -148,7 +155,7 @@ int run(int argc, char** argv) {
 
     // A count of 0 converts but leaves the output path untouched.
     if (tile_count > 0) {
-        switch (write_charset(output_path, charset.get(), tile_count)) {
+        switch (write_charset(args[2], charset.get(), tile_count)) {
             case write_outcome::written:
                 break;
             case write_outcome::create_failed:
@@ -169,7 +176,67 @@ int run(int argc, char** argv) {
 }  // namespace glyphor
 
 #ifndef GLYPHOR_NO_MAIN
+#ifdef _WIN32
+namespace glyphor {
+namespace {
+
+// Writes argument as the console shows it into text (size bytes, 0 to only
+// measure) and returns the bytes it takes, its ending zero included, or 0 when
+// it cannot be converted. The code page is the console's output one, or the
+// ANSI code page when the program has no console (GetConsoleOutputCP gives 0,
+// which is CP_ACP). A character the code page cannot hold prints as its
+// default character, '?', never as a look-alike that names another file.
+int console_text(const wchar_t* argument, unsigned code_page, char* text, int size) {
+    const int bytes = WideCharToMultiByte(code_page, WC_NO_BEST_FIT_CHARS, argument, -1, text, size,
+                                          nullptr, nullptr);
+    if (bytes != 0 || GetLastError() != ERROR_INVALID_FLAGS) return bytes;
+    // UTF-8 and a few other code pages accept no flags.
+    return WideCharToMultiByte(code_page, 0, argument, -1, text, size, nullptr, nullptr);
+}
+
+// The wide arguments name the files and give the count; their console text,
+// in one block, is what the messages print.
+int run_wide(int argc, const wchar_t* const* argv) {
+    const unsigned code_page = GetConsoleOutputCP();
+    const std::size_t count = argc > 0 ? static_cast<std::size_t>(argc) : 0;
+    std::size_t total = 1;  // a spare byte: never a request for nothing
+    for (std::size_t i = 0; i < count; ++i) {
+        const int bytes = console_text(argv[i], code_page, nullptr, 0);
+        total += bytes > 0 ? static_cast<std::size_t>(bytes) : 1;
+    }
+    const std::unique_ptr<char[], free_deleter> block{static_cast<char*>(std::malloc(total))};
+    using text_table = std::unique_ptr<char*[], free_deleter>;
+    const text_table shown{static_cast<char**>(std::calloc(count + 1, sizeof(char*)))};
+    if (!block || !shown) {
+        print_banner();
+        say(out_of_memory);
+        return 1;
+    }
+    char* text = block.get();
+    std::size_t room = total;
+    for (std::size_t i = 0; i < count; ++i) {
+        const int size = room < INT_MAX ? static_cast<int>(room) : INT_MAX;
+        const int bytes = console_text(argv[i], code_page, text, size);
+        if (bytes <= 0) *text = '\0';  // nothing to show rather than a broken text
+        const std::size_t used = bytes > 0 ? static_cast<std::size_t>(bytes) : 1;
+        shown[i] = text;
+        text += used;
+        room -= used;
+    }
+    return run(argc, argv, shown.get());
+}
+
+}  // namespace
+}  // namespace glyphor
+
+// The wide-character entry point (linked with -municode).
+int wmain(int argc, wchar_t** argv);
+int wmain(int argc, wchar_t** argv) {
+    return glyphor::run_wide(argc, argv);
+}
+#else
 int main(int argc, char** argv) {
     return glyphor::run(argc, argv);
 }
+#endif
 #endif

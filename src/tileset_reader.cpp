@@ -93,8 +93,8 @@ tileset read_tileset(std::FILE* file) {
     return result;
 }
 
-tileset load_tileset(const char* path) {
-    const file_handle file{std::fopen(path, "rb")};
+tileset load_tileset(const path_char* path) {
+    const file_handle file = open_file(path, open_mode::read);
     if (!file) return outcome_only(load_outcome::open_failed);
     return read_tileset(file.get());
 }

@@ -28,7 +28,7 @@ struct tileset {
 };
 
 // Opens path in binary mode, reads it and closes it again.
-tileset load_tileset(const char* path);
+tileset load_tileset(const path_char* path);
 
 // Reads a tileset from a stream positioned at the start of the file. The
 // stream stays open; it must be seekable.

@@ -2,18 +2,23 @@
 // status, standard error and output files.
 //
 //   cli_tests --program=PATH [--runner="wine"] [--argv0=TEXT] [--newline=crlf]
+//             [--console-charset=NAME]
 //
 // --runner is a command prefix (an emulator) put before the program; --argv0
 // is argument 0 as the program will see it (default: PATH); --newline=crlf
-// expects "\r\n" line ends, as a Windows console program writes them.
+// expects "\r\n" line ends, as a Windows console program writes them;
+// --console-charset names (for iconv) the code page the program prints file
+// names in, where it converts them (default: printed as given).
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <iconv.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
@@ -30,8 +35,45 @@ struct cli_options {
     std::vector<std::string> runner;
     std::string argv0;
     bool crlf = false;
+    std::string console_charset;
 };
 cli_options options;
+
+// A UTF-8 file name as the program prints it: unchanged, or in the console's
+// charset with '?' for each character the charset cannot hold.
+std::string shown(const std::string& name) {
+    if (options.console_charset.empty()) return name;
+    struct converter {
+        iconv_t handle = iconv_open(options.console_charset.c_str(), "UTF-8");
+        ~converter() {
+            if (handle != failed) iconv_close(handle);
+        }
+        const iconv_t failed = reinterpret_cast<iconv_t>(static_cast<std::intptr_t>(-1));
+    } converter;
+    if (converter.handle == converter.failed) {
+        ADD_FAILURE() << "iconv knows no charset " << options.console_charset;
+        return name;
+    }
+    std::string in = name;
+    std::string out;
+    char* next = in.data();
+    std::size_t left = in.size();
+    while (left > 0) {
+        char block[64];
+        char* end = block;
+        std::size_t room = sizeof block;
+        const std::size_t result = iconv(converter.handle, &next, &left, &end, &room);
+        out.append(block, end);
+        if (result != static_cast<std::size_t>(-1) || errno == E2BIG) continue;
+        if (errno != EILSEQ) break;  // a truncated character: nothing more to show
+        out += '?';
+        do {
+            ++next;
+            --left;
+        } while (left > 0 && (static_cast<unsigned char>(*next) & 0xC0U) == 0x80U);
+    }
+    return out;
+}
 
 const std::string banner =
     "\n"
@@ -179,6 +221,7 @@ TEST_F(cli, tile_count_is_read_like_atoi_and_checked_before_any_file) {
                                {"abc", 0},
                                {"", 0},
                                {"-0", 0},
+                               {"１２", 0},  // full-width digits are not digits
                                {"257", -1},
                                {"-1", -1},
                                {"2147483647", -1},
@@ -303,6 +346,30 @@ TEST_F(cli, the_tileset_may_be_replaced_by_its_own_charset) {
     EXPECT_EQ(test::read_file(path("same.bmp")), test::expected_charset(tileset, 100));
 }
 
+// Names no single-byte ANSI code page holds whole: a Windows program must take
+// its arguments and open its files in wide characters to reach them at all.
+TEST_F(cli, file_names_beyond_the_ansi_code_page_open_and_print_as_the_console_can) {
+    const std::string input = "日本語.bmp";
+    const std::string output = "café-ταυτότητα.bin";
+    const std::vector<std::uint8_t> tileset = bmp::encode(test::random_tileset(26));
+    save(input, tileset);
+    expect_run(run({input, output, "200"}), success(shown(output), 200), 0);
+    EXPECT_EQ(test::read_file(path(output)), test::expected_charset(tileset, 200));
+
+    expect_run(run({"ταυτότητα.bmp", output}),
+               banner + "Erreur: Impossible d'ouvrir le fichier " + shown("ταυτότητα.bmp") + "\n",
+               1);
+    expect_run(
+        run({input, "日本/out.bin"}),
+        banner + "Erreur: Impossible de creer le fichier de sortie " + shown("日本/out.bin") + "\n",
+        1);
+    // The partial file is removed by its wide name too.
+    expect_run(run({input, output}, 1000),
+               banner + "Erreur: Impossible d'ecrire le fichier de sortie " + shown(output) + "\n",
+               1);
+    EXPECT_EQ(folder_contents(), std::vector<std::string>{input});
+}
+
 TEST_F(cli, output_failures_are_reported_and_never_leave_a_partial_file) {
     save("in.bmp", bmp::encode(test::random_tileset(25)));
     expect_run(run({"in.bmp", "missing/out.bin"}),
@@ -343,6 +410,8 @@ int main(int argc, char** argv) {
             options.argv0 = *argv0;
         } else if (auto newline = value("newline")) {
             options.crlf = *newline == "crlf";
+        } else if (auto charset = value("console-charset")) {
+            options.console_charset = *charset;
         } else {
             std::fprintf(stderr, "unknown option %s\n", arg.c_str());
             return 2;
@@ -351,7 +420,7 @@ int main(int argc, char** argv) {
     if (options.program.empty() && !::testing::GTEST_FLAG(list_tests)) {
         std::fprintf(stderr,
                      "usage: %s --program=PATH [--runner=PREFIX] [--argv0=TEXT] "
-                     "[--newline=crlf]\n",
+                     "[--newline=crlf] [--console-charset=NAME]\n",
                      argv[0]);
         return 2;
     }
