@@ -17,3 +17,11 @@ need_packages() {
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends \
         "${missing[@]}"
 }
+
+# host_cli_suite: builds the command-line suite for this machine (in build/test)
+# and prints its path, for the stages that run it against another build.
+host_cli_suite() {
+    cmake --preset test >/dev/null
+    cmake --build --preset test --target cli_tests >&2
+    echo "$PWD/build/test/tests/cli_tests"
+}

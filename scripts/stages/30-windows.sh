@@ -1,0 +1,43 @@
+# The Windows x64 console program: cross-built with mingw-w64, checked for
+# what it needs from Windows, and run through the command-line suite under Wine.
+set -euo pipefail
+. scripts/lib.sh
+need_packages cmake make g++ googletest libgtest-dev libgmock-dev \
+    g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64
+
+cmake --workflow --preset windows
+exe="$PWD/build/windows/glyphor.exe"
+
+# A PE32+ x86-64 console program that runs on a bare Windows: it may import
+# nothing but the system's KERNEL32.dll and the msvcrt.dll runtime.
+headers=$(x86_64-w64-mingw32-objdump -p "$exe")
+imports=$(awk '/DLL Name:/ { print $3 }' <<<"$headers" | sort | paste -sd' ')
+echo "imports: $imports"
+grep -q 'file format pei-x86-64' <<<"$headers" || { echo "not an x86-64 PE file"; exit 1; }
+grep -Eq '^Magic[[:space:]]+020b' <<<"$headers" || { echo "not PE32+"; exit 1; }
+grep -Eq '^Subsystem[[:space:]]+00000003' <<<"$headers" || { echo "not a console program"; exit 1; }
+[ "$imports" = "KERNEL32.dll msvcrt.dll" ] || { echo "imports other DLLs: $imports"; exit 1; }
+
+suite=$(host_cli_suite)
+
+# Wine in a scratch folder of its own (its prefix, and the temporary folder
+# where it keeps its server's socket), set up quietly before the suite: a
+# first start would print to standard error. One persistent server for the
+# whole suite spares every run the server's start-up; it is stopped, and the
+# folder removed, however the stage ends.
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/glyphor-wine.XXXXXX")
+trap 'wineserver -k 2>/dev/null; wineserver -w 2>/dev/null; rm -rf "$scratch"' EXIT
+mkdir "$scratch/prefix" "$scratch/tmp"
+export WINEPREFIX="$scratch/prefix" TMPDIR="$scratch/tmp" WINEDEBUG=-all \
+    WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C.UTF-8
+unset DISPLAY WAYLAND_DISPLAY
+wineserver -p
+if ! wine wineboot -i >"$scratch/wineboot.log" 2>&1; then
+    cat "$scratch/wineboot.log"
+    exit 1
+fi
+
+# With no console the program prints file names in the ANSI code page, which
+# Wine sets from the locale: Windows-1252 for C.UTF-8.
+"$suite" --program="$exe" --runner=wine --argv0="$(winepath -w "$exe")" --newline=crlf \
+    --console-charset=CP1252
