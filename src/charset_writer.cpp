@@ -67,8 +67,9 @@ std::uint64_t rotate_lanes_right(std::uint64_t word, unsigned lanes) {
     return (word >> (8 * lanes)) | (word << (64 - 8 * lanes));
 }
 
-// Bit 0 of lane j set when pixel lane_pixel[j] of the group is light.
-std::uint64_t light_lanes(const std::uint8_t* group) {
+// Bit 0 of lane j set when pixel lane_pixel[j] of the group is light. Inline
+// because it is the packing loop's whole body.
+inline std::uint64_t light_lanes(const std::uint8_t* group) {
     const std::uint64_t a = load_le64(group);
     const std::uint64_t b = load_le64(group + 8);
     const std::uint64_t c = load_le64(group + 16);
@@ -125,9 +126,10 @@ charset_buffer pack_charset(const std::uint8_t* pixels, row_order order, int til
         std::uint8_t* out = charset.get() + static_cast<std::size_t>(first_tile) * bytes_per_tile +
                             static_cast<std::size_t>(y % tile_size);
         // Two passes: the first only reads pixels and fills a local array, a
-        // loop that compilers can run two or more groups at a time.
+        // loop of fixed length (the whole row; groups past the count are
+        // never stored) that compilers can run two or more groups at a time.
         std::uint64_t light[tiles_per_row];
-        for (int column = 0; column < columns; ++column) {
+        for (int column = 0; column < tiles_per_row; ++column) {
             light[column] = light_lanes(row + static_cast<std::size_t>(column) * group_size);
         }
         for (int column = 0; column < columns; ++column) {
