@@ -1,7 +1,10 @@
 #include "file_bytes.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
+#include <system_error>
 
 namespace glyphor {
 namespace {
@@ -13,13 +16,15 @@ using file_handle = std::unique_ptr<std::FILE, file_closer>;
 
 }  // namespace
 
-std::optional<std::vector<std::uint8_t>> read_file_bytes(const char* path) {
+std::optional<std::vector<std::uint8_t>> read_file_bytes(const char* path, std::size_t limit) {
     const file_handle file{std::fopen(path, "rb")};
     if (!file) return std::nullopt;
     std::vector<std::uint8_t> bytes;
     std::uint8_t block[4096];
     std::size_t got = 0;
-    while ((got = std::fread(block, 1, sizeof block, file.get())) > 0) {
+    while (bytes.size() < limit &&
+           (got = std::fread(block, 1, std::min(sizeof block, limit - bytes.size()), file.get())) >
+               0) {
         bytes.insert(bytes.end(), block, block + got);
     }
     if (std::ferror(file.get())) return std::nullopt;
@@ -30,7 +35,14 @@ bool write_file_bytes(const char* path, const std::vector<std::uint8_t>& bytes) 
     file_handle file{std::fopen(path, "wb")};
     if (!file) return false;
     const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
-    return std::fclose(file.release()) == 0 && written;
+    if (std::fclose(file.release()) == 0 && written) return true;
+    // A partly written file is no copy of bytes: remove it, if it is a regular file.
+    std::error_code ignored;
+    if (std::filesystem::symlink_status(path, ignored).type() ==
+        std::filesystem::file_type::regular) {
+        std::remove(path);
+    }
+    return false;
 }
 
 }  // namespace glyphor

@@ -40,6 +40,44 @@ TEST(packer, threshold_is_the_plain_average_of_the_three_bytes) {
     }
 }
 
+// Every colour, each once, with the eight pixels of a tile row taking turns
+// at each position: light exactly when the three bytes add up to 384 or more.
+TEST(packer, every_colour_follows_the_plain_average) {
+    std::uint8_t row[24];
+    int wrong = 0;
+    for (std::uint32_t first = 0; first < (1U << 24); first += 8) {
+        unsigned expected = 0;
+        for (std::uint32_t pixel = 0; pixel < 8; ++pixel) {
+            const std::uint32_t colour = first + (pixel + first / 8) % 8;
+            for (std::uint32_t channel = 0; channel < 3; ++channel) {
+                row[pixel * 3 + channel] = static_cast<std::uint8_t>(colour >> (8 * channel));
+            }
+            const unsigned sum = (colour & 0xFFU) + ((colour >> 8) & 0xFFU) + (colour >> 16);
+            expected |= (sum >= 384 ? 0x80U : 0U) >> pixel;
+        }
+        if (pack_pixel_row(row) != expected && ++wrong <= 5) {
+            ADD_FAILURE() << "colours from " << first << ": got " << int{pack_pixel_row(row)}
+                          << ", expected " << expected;
+        }
+    }
+    EXPECT_EQ(wrong, 0);
+}
+
+// Each pixel of a tile row lands in its own bit, whatever its neighbours are.
+TEST(packer, every_pattern_of_a_tile_row_comes_out_as_drawn) {
+    for (unsigned pattern = 0; pattern < 256; ++pattern) {
+        std::uint8_t row[24];
+        for (int pixel = 0; pixel < 8; ++pixel) {
+            // Light and dark pixels one step either side of the threshold.
+            const bool light = ((pattern >> (7 - pixel)) & 1U) != 0;
+            row[pixel * 3] = light ? 129 : 127;
+            row[pixel * 3 + 1] = 128;
+            row[pixel * 3 + 2] = light ? 127 : 128;
+        }
+        EXPECT_EQ(pack_pixel_row(row), pattern);
+    }
+}
+
 TEST(packer, pixels_land_in_their_tile_row_and_bit) {
     struct probe {
         int x, y;

@@ -1,0 +1,97 @@
+// glyphor-preview: draws a charset file as a 256x64, 24-bit BMP tileset, set
+// bits white and clear bits black, tile n where glyphor reads tile n, so a
+// charset can be looked at without the machine. Tiles the file does not hold
+// are hatched in dark red and black.
+//
+//   glyphor-preview <charset.bin> <preview.bmp>
+//
+// Converting the picture with glyphor and the file's tile count gives the same
+// charset bytes back; with the default count of 256 the hatched tiles, dark
+// throughout, come out as empty tiles.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <vector>
+
+#include "bmp_writer.h"
+#include "file_bytes.h"
+#include "geometry.h"
+
+namespace {
+
+using glyphor::bmp::rgb;
+using glyphor::bmp::rgb_image;
+
+constexpr rgb set_pixel{0xFF, 0xFF, 0xFF};
+constexpr rgb clear_pixel{0x00, 0x00, 0x00};
+constexpr rgb missing_stripe{0x90, 0x00, 0x00};
+
+rgb_image draw(const std::vector<std::uint8_t>& charset) {
+    using namespace glyphor;
+    const std::size_t tiles = charset.size() / bytes_per_tile;
+    rgb_image image{tileset_width, tileset_height};
+    for (std::size_t tile = 0; tile < static_cast<std::size_t>(max_tiles); ++tile) {
+        const int left = static_cast<int>(tile % tiles_per_row) * tile_size;
+        const int top = static_cast<int>(tile / tiles_per_row) * tile_size;
+        for (int y = 0; y < tile_size; ++y) {
+            for (int x = 0; x < tile_size; ++x) {
+                rgb& pixel = image.at(left + x, top + y);
+                if (tile >= tiles) {
+                    pixel = (left + x + top + y) % 4 < 2 ? missing_stripe : clear_pixel;
+                    continue;
+                }
+                const unsigned row = charset[tile * bytes_per_tile + static_cast<std::size_t>(y)];
+                pixel = ((row >> (7 - x)) & 1U) != 0 ? set_pixel : clear_pixel;
+            }
+        }
+    }
+    return image;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: glyphor-preview <charset.bin> <preview.bmp>\n");
+        return 1;
+    }
+    const char* charset_path = argv[1];
+    const char* preview_path = argv[2];
+
+    // One byte past the largest charset is enough to tell that a file is too large.
+    const std::optional<std::vector<std::uint8_t>> charset =
+        glyphor::read_file_bytes(charset_path, glyphor::charset_size + 1);
+    if (!charset) {
+        std::fprintf(stderr, "glyphor-preview: cannot read %s\n", charset_path);
+        return 1;
+    }
+    if (charset->empty()) {
+        std::fprintf(stderr,
+                     "glyphor-preview: %s is empty; a charset holds 1 to 256 tiles of 8 bytes\n",
+                     charset_path);
+        return 1;
+    }
+    if (charset->size() > glyphor::charset_size) {
+        std::fprintf(stderr,
+                     "glyphor-preview: %s is larger than 2048 bytes; a charset holds at most 256 "
+                     "tiles of 8 bytes\n",
+                     charset_path);
+        return 1;
+    }
+    if (charset->size() % glyphor::bytes_per_tile != 0) {
+        std::fprintf(stderr,
+                     "glyphor-preview: %s is %zu bytes, not a whole number of 8-byte tiles\n",
+                     charset_path, charset->size());
+        return 1;
+    }
+
+    if (!glyphor::write_file_bytes(preview_path, glyphor::bmp::encode(draw(*charset)))) {
+        std::fprintf(stderr, "glyphor-preview: cannot write %s\n", preview_path);
+        return 1;
+    }
+    std::printf("glyphor-preview: %s shows the %zu tiles of %s\n", preview_path,
+                charset->size() / glyphor::bytes_per_tile, charset_path);
+    return 0;
+}

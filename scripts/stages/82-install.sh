@@ -1,0 +1,26 @@
+# cmake --install into a fresh prefix: both programs and both man pages land
+# in the usual places, the installed programs convert the sample and draw it
+# back, and the man pages format without warnings.
+set -euo pipefail
+. scripts/lib.sh
+need_packages cmake make g++ groff-base
+cmake --workflow --preset sample
+
+prefix=$(mktemp -d)
+trap 'rm -rf "$prefix"' EXIT
+cmake --install build/release --prefix "$prefix"
+for file in bin/glyphor bin/glyphor-preview share/man/man1/glyphor.1 \
+    share/man/man1/glyphor-preview.1; do
+    [ -f "$prefix/$file" ] || { echo "not installed: $file"; exit 1; }
+done
+echo "installed: $(cd "$prefix" && find . -type f | sort | tr '\n' ' ')"
+
+"$prefix/bin/glyphor" examples/tileset.bmp "$prefix/charset.bin" >/dev/null
+"$prefix/bin/glyphor-preview" "$prefix/charset.bin" "$prefix/preview.bmp"
+"$prefix/bin/glyphor" "$prefix/preview.bmp" "$prefix/again.bin" >/dev/null
+cmp "$prefix/charset.bin" "$prefix/again.bin"
+
+for page in "$prefix"/share/man/man1/*.1; do
+    warnings=$(groff -man -Tutf8 -ww -z "$page" 2>&1)
+    [ -z "$warnings" ] || { echo "$page: $warnings"; exit 1; }
+done
