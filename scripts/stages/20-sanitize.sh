@@ -3,5 +3,5 @@
 # command-line suite fails on any report, since a report goes to standard error.
 set -euo pipefail
 . scripts/lib.sh
-need_packages cmake make clang libclang-rt-14-dev g++ googletest libgtest-dev libgmock-dev
+need_packages cmake make clang libclang-rt-14-dev llvm g++ googletest libgtest-dev libgmock-dev
 cmake --workflow --preset sanitize

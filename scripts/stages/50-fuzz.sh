@@ -5,7 +5,7 @@
 #   GLYPHOR_FUZZ_SECONDS=3600 scripts/test fuzz   runs it longer (default 60 s)
 set -euo pipefail
 . scripts/lib.sh
-need_packages cmake make clang libclang-rt-14-dev g++ googletest libgtest-dev libgmock-dev
+need_packages cmake make clang libclang-rt-14-dev llvm g++ googletest libgtest-dev libgmock-dev
 cmake --preset fuzz
 cmake --build --preset fuzz
 fuzz=build/fuzz
