@@ -35,6 +35,7 @@ namespace {
 // Runs the driver with standard output sent to a file; returns the status and the text.
 int run_captured(std::vector<std::string> args, const std::string& capture, std::string& text) {
     std::vector<char*> argv;
+    argv.reserve(args.size());
     for (std::string& arg : args) argv.push_back(arg.data());
     std::fflush(stdout);
     const int saved = dup(1);

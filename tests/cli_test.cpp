@@ -118,6 +118,7 @@ run_result run_in(const std::string& folder, const std::vector<std::string>& arg
     words.push_back(options.program);
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;
+    argv.reserve(words.size() + 1);
     for (std::string& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
 
@@ -242,8 +243,9 @@ TEST_F(cli, tile_count_is_read_like_atoi_and_checked_before_any_file) {
         if (c.tiles == 0) {
             EXPECT_FALSE(test::file_exists(path("out.bin")));
         } else {
+            const std::ptrdiff_t size = std::ptrdiff_t{c.tiles} * 8;
             EXPECT_EQ(test::read_file(path("out.bin")),
-                      std::vector<std::uint8_t>(all.begin(), all.begin() + c.tiles * 8));
+                      std::vector<std::uint8_t>(all.begin(), all.begin() + size));
         }
     }
     // Two user arguments: the default count.

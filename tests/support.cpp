@@ -68,9 +68,10 @@ std::vector<std::uint8_t> expected_charset(const std::uint8_t* block, bool botto
             const int tile = y / 8 * 32 + x / 8;
             if (tile >= tile_count) continue;
             const int stored_row = bottom_up ? 63 - y : y;
-            const std::uint8_t* pixel = block + stored_row * 768 + x * 3;
+            const std::uint8_t* pixel = block + static_cast<std::size_t>(stored_row) * 768 +
+                                        static_cast<std::size_t>(x) * 3;
             if ((pixel[0] + pixel[1] + pixel[2]) / 3 >= 128) {
-                charset[static_cast<std::size_t>(tile * 8 + y % 8)] |=
+                charset[static_cast<std::size_t>(tile) * 8 + static_cast<std::size_t>(y % 8)] |=
                     static_cast<std::uint8_t>(0x80U >> (x % 8));
             }
         }
