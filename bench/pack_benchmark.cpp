@@ -26,7 +26,7 @@ std::vector<std::uint8_t> random_pixel_block() {
 void pack_charset_pixels(benchmark::State& state) {
     const std::vector<std::uint8_t> block = random_pixel_block();
     const int tiles = static_cast<int>(state.range(0));
-    for (auto _ : state) {
+    for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores): the loop idiom
         const glyphor::charset_buffer charset =
             glyphor::pack_charset(block.data(), glyphor::row_order::bottom_up, tiles);
         benchmark::DoNotOptimize(charset.get());

@@ -103,6 +103,8 @@ std::optional<int> read_tile_count(const path_char* text) {
 
 }  // namespace
 
+// On Windows the two argument tables differ in type; elsewhere they are one table.
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
 int run(int argc, const path_char* const* args, const char* const* shown) {
     print_banner();
     if (argc < 3 || argc > 4) {

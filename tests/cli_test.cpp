@@ -12,14 +12,10 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <iconv.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <sstream>
@@ -46,11 +42,12 @@ std::string shown(const std::string& name) {
     struct converter {
         iconv_t handle = iconv_open(options.console_charset.c_str(), "UTF-8");
         ~converter() {
-            if (handle != failed) iconv_close(handle);
+            if (!failed()) iconv_close(handle);
         }
-        const iconv_t failed = reinterpret_cast<iconv_t>(static_cast<std::intptr_t>(-1));
+        // iconv_open reports failure as (iconv_t)-1.
+        bool failed() const { return reinterpret_cast<std::intptr_t>(handle) == -1; }
     } converter;
-    if (converter.handle == converter.failed) {
+    if (converter.failed()) {
         ADD_FAILURE() << "iconv knows no charset " << options.console_charset;
         return name;
     }
@@ -100,16 +97,7 @@ std::string bad_geometry(const std::string& actual) {
            actual + "\n";
 }
 
-struct run_result {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string as_text(const std::string& path) {
-    const std::optional<std::vector<std::uint8_t>> bytes = read_file_bytes(path.c_str());
-    return bytes ? std::string(bytes->begin(), bytes->end()) : std::string{};
-}
+using test::run_result;
 
 // Runs the program in folder with args; file_size_limit caps what it may write.
 run_result run_in(const std::string& folder, const std::vector<std::string>& args,
@@ -117,40 +105,7 @@ run_result run_in(const std::string& folder, const std::vector<std::string>& arg
     std::vector<std::string> words = options.runner;
     words.push_back(options.program);
     words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    argv.reserve(words.size() + 1);
-    for (std::string& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
-
-    test::temp_dir capture;
-    const std::string out_path = capture.file("stdout");
-    const std::string err_path = capture.file("stderr");
-    std::fflush(nullptr);
-    const pid_t child = fork();
-    if (child == 0) {
-        const int in = open("/dev/null", O_RDONLY);
-        const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (in < 0 || out < 0 || err < 0 || chdir(folder.c_str()) != 0) _exit(127);
-        dup2(in, 0);
-        dup2(out, 1);
-        dup2(err, 2);
-        if (file_size_limit != RLIM_INFINITY) {
-            const rlimit limit{file_size_limit, file_size_limit};
-            std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails with EFBIG
-            setrlimit(RLIMIT_FSIZE, &limit);
-        }
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    run_result result;
-    int status = 0;
-    if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) {
-        result.status = WEXITSTATUS(status);
-    }
-    result.out = as_text(out_path);
-    result.err = as_text(err_path);
-    return result;
+    return test::run_program(words, folder, file_size_limit);
 }
 
 std::string console(std::string text) {

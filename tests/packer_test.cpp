@@ -67,7 +67,7 @@ TEST(packer, every_colour_follows_the_plain_average) {
 TEST(packer, every_pattern_of_a_tile_row_comes_out_as_drawn) {
     for (unsigned pattern = 0; pattern < 256; ++pattern) {
         std::uint8_t row[24];
-        for (int pixel = 0; pixel < 8; ++pixel) {
+        for (std::size_t pixel = 0; pixel < 8; ++pixel) {
             // Light and dark pixels one step either side of the threshold.
             const bool light = ((pattern >> (7 - pixel)) & 1U) != 0;
             row[pixel * 3] = light ? 129 : 127;

@@ -4,9 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-#include <cstdlib>
-#include <random>
+#include <sstream>
 #include <string>
 
 #include "bmp_writer.h"
@@ -19,26 +17,20 @@ namespace {
 struct preview : ::testing::Test {
     test::temp_dir dir;
 
-    // Runs program with args (paths in dir); returns the exit status.
-    int run(const char* program, const std::string& args) {
-        const std::string command = std::string{GLYPHOR_TEST_RUNNER} + " '" + program + "' " +
-                                    args + " >'" + dir.file("stdout") + "' 2>'" +
-                                    dir.file("stderr") + "'";
-        const int status = std::system(command.c_str());
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    test::run_result last;
+
+    // Runs program with args, file names in dir; returns the exit status.
+    int run(const char* program, const std::vector<std::string>& args) {
+        std::vector<std::string> command;
+        std::istringstream runner{GLYPHOR_TEST_RUNNER};
+        for (std::string word; runner >> word;) command.push_back(word);
+        command.emplace_back(program);
+        command.insert(command.end(), args.begin(), args.end());
+        last = test::run_program(command, dir.path());
+        return last.status;
     }
     int run_preview(const std::string& charset, const std::string& picture) {
-        return run(GLYPHOR_PREVIEW_PROGRAM,
-                   "'" + dir.file(charset) + "' '" + dir.file(picture) + "'");
-    }
-    int run_glyphor(const std::string& picture, const std::string& charset,
-                    const std::string& count = "") {
-        return run(GLYPHOR_PROGRAM,
-                   "'" + dir.file(picture) + "' '" + dir.file(charset) + "' " + count);
-    }
-    std::string text(const std::string& name) const {
-        const std::vector<std::uint8_t> bytes = test::read_file(dir.file(name));
-        return {bytes.begin(), bytes.end()};
+        return run(GLYPHOR_PREVIEW_PROGRAM, {charset, picture});
     }
     void save(const std::string& name, const std::vector<std::uint8_t>& bytes) const {
         ASSERT_TRUE(write_file_bytes(dir.file(name).c_str(), bytes));
@@ -53,16 +45,14 @@ bmp::rgb pixel_at(const std::vector<std::uint8_t>& picture, int x, int y) {
 }
 
 TEST_F(preview, charsets_of_every_size_come_back_through_glyphor) {
-    std::mt19937 random{50};
     for (const int tiles : {1, 2, 31, 32, 33, 100, 255, 256}) {
         SCOPED_TRACE(tiles);
-        std::vector<std::uint8_t> charset(static_cast<std::size_t>(tiles) * 8);
-        for (std::uint8_t& byte : charset) byte = static_cast<std::uint8_t>(random());
+        std::vector<std::uint8_t> charset = test::random_bytes(static_cast<std::size_t>(tiles) * 8);
         save("charset.bin", charset);
-        ASSERT_EQ(run_preview("charset.bin", "preview.bmp"), 0) << text("stderr");
-        EXPECT_EQ(text("stderr"), "");
+        ASSERT_EQ(run_preview("charset.bin", "preview.bmp"), 0) << last.err;
+        EXPECT_EQ(last.err, "");
 
-        ASSERT_EQ(run_glyphor("preview.bmp", "back.bin", std::to_string(tiles)), 0);
+        ASSERT_EQ(run(GLYPHOR_PROGRAM, {"preview.bmp", "back.bin", std::to_string(tiles)}), 0);
         EXPECT_EQ(test::read_file(dir.file("back.bin")), charset);
 
         // The tiles the file does not hold are hatched, not black, yet read as empty.
@@ -77,7 +67,7 @@ TEST_F(preview, charsets_of_every_size_come_back_through_glyphor) {
             }
             EXPECT_TRUE(hatched) << "tile " << tile;
         }
-        ASSERT_EQ(run_glyphor("preview.bmp", "all.bin"), 0);
+        ASSERT_EQ(run(GLYPHOR_PROGRAM, {"preview.bmp", "all.bin"}), 0);
         charset.resize(2048, 0);
         EXPECT_EQ(test::read_file(dir.file("all.bin")), charset);
     }
@@ -97,18 +87,18 @@ TEST_F(preview, files_of_no_charset_size_are_refused_and_nothing_is_written) {
         SCOPED_TRACE(bad.size);
         save("charset.bin", std::vector<std::uint8_t>(bad.size, 0xAA));
         EXPECT_EQ(run_preview("charset.bin", "preview.bmp"), 1);
-        EXPECT_NE(text("stderr").find(bad.says), std::string::npos) << text("stderr");
-        EXPECT_EQ(text("stdout"), "");
+        EXPECT_NE(last.err.find(bad.says), std::string::npos) << last.err;
+        EXPECT_EQ(last.out, "");
         EXPECT_FALSE(test::file_exists(dir.file("preview.bmp")));
     }
 
     EXPECT_EQ(run_preview("missing.bin", "preview.bmp"), 1);
-    EXPECT_NE(text("stderr").find("cannot read"), std::string::npos);
+    EXPECT_NE(last.err.find("cannot read"), std::string::npos);
     save("charset.bin", std::vector<std::uint8_t>(8, 0xAA));
     EXPECT_EQ(run_preview("charset.bin", "no/such/folder.bmp"), 1);
-    EXPECT_NE(text("stderr").find("cannot write"), std::string::npos);
-    EXPECT_EQ(run(GLYPHOR_PREVIEW_PROGRAM, "'" + dir.file("charset.bin") + "'"), 1);
-    EXPECT_NE(text("stderr").find("usage: glyphor-preview"), std::string::npos);
+    EXPECT_NE(last.err.find("cannot write"), std::string::npos);
+    EXPECT_EQ(run(GLYPHOR_PREVIEW_PROGRAM, {"charset.bin"}), 1);
+    EXPECT_NE(last.err.find("usage: glyphor-preview"), std::string::npos);
     EXPECT_FALSE(test::file_exists(dir.file("preview.bmp")));
 }
 

@@ -1,5 +1,10 @@
 #include "support.h"
 
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <csignal>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -85,6 +90,61 @@ std::vector<std::uint8_t> expected_charset(const std::vector<std::uint8_t>& bmp_
     const bool bottom_up = (bmp::get_le32(bmp_file, 22) & 0x80000000U) == 0;
     if (bmp_file.size() < offset + 49152ULL) throw std::runtime_error("fixture too short");
     return expected_charset(bmp_file.data() + offset, bottom_up, tile_count);
+}
+
+std::vector<std::uint8_t> random_bytes(std::size_t n) {
+    std::mt19937 random{static_cast<std::mt19937::result_type>(n)};
+    std::vector<std::uint8_t> bytes(n);
+    for (std::uint8_t& byte : bytes) byte = static_cast<std::uint8_t>(random());
+    return bytes;
+}
+
+namespace {
+
+std::string text_of(const std::string& path) {
+    const std::optional<std::vector<std::uint8_t>> bytes = read_file_bytes(path.c_str());
+    return bytes ? std::string(bytes->begin(), bytes->end()) : std::string{};
+}
+
+}  // namespace
+
+run_result run_program(const std::vector<std::string>& command, const std::string& folder,
+                       rlim_t file_size_limit) {
+    std::vector<std::string> words = command;
+    std::vector<char*> argv;
+    argv.reserve(words.size() + 1);
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+
+    const temp_dir capture;
+    const std::string out_path = capture.file("stdout");
+    const std::string err_path = capture.file("stderr");
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child == 0) {
+        const int in = open("/dev/null", O_RDONLY);
+        const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (in < 0 || out < 0 || err < 0 || chdir(folder.c_str()) != 0) _exit(127);
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        if (file_size_limit != RLIM_INFINITY) {
+            const rlimit limit{file_size_limit, file_size_limit};
+            std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails with EFBIG
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    run_result result;
+    int status = 0;
+    if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) {
+        result.status = WEXITSTATUS(status);
+    }
+    result.out = text_of(out_path);
+    result.err = text_of(err_path);
+    return result;
 }
 
 }  // namespace glyphor::test

@@ -2,6 +2,8 @@
 // independent, pixel-by-pixel model of the expected charset.
 #pragma once
 
+#include <sys/resource.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -39,5 +41,20 @@ std::vector<std::uint8_t> expected_charset(const std::uint8_t* block, bool botto
 // The same for a BMP file's bytes, reading the pixel block from its offset.
 std::vector<std::uint8_t> expected_charset(const std::vector<std::uint8_t>& bmp_file,
                                            int tile_count);
+
+// n pseudo-random bytes, the same for the same n.
+std::vector<std::uint8_t> random_bytes(std::size_t n);
+
+struct run_result {
+    int status = -1;  // the exit status, -1 when the program did not exit normally
+    std::string out;
+    std::string err;
+};
+
+// Runs command (its first word found on PATH) in folder, with no input, and
+// captures its output. file_size_limit caps the size of any file it writes:
+// a write past it fails with EFBIG, as on a disk that fills up.
+run_result run_program(const std::vector<std::string>& command, const std::string& folder,
+                       rlim_t file_size_limit = RLIM_INFINITY);
 
 }  // namespace glyphor::test

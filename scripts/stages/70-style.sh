@@ -3,7 +3,7 @@
 # .clang-format and .clang-tidy. Any difference or finding fails the stage.
 set -euo pipefail
 . scripts/lib.sh
-need_packages git cmake make clang clang-format clang-tidy libclang-rt-14-dev g++ googletest \
+need_packages git cmake make clang clang-format clang-tidy libclang-rt-14-dev g++ googletest libbenchmark-dev \
     libgtest-dev libgmock-dev
 
 mapfile -t sources < <(git ls-files --cached --others --exclude-standard -- \
