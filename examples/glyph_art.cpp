@@ -2,14 +2,11 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
+
+#include "geometry.h"
 
 namespace glyphor::sample {
 namespace {
-
-struct file_closer {
-    void operator()(std::FILE* file) const noexcept { std::fclose(file); }
-};
 
 std::vector<glyph> failed(std::string& error, const char* path, int line, const char* what) {
     error = std::string{path} + ":" + std::to_string(line) + ": " + what;
@@ -20,7 +17,7 @@ std::vector<glyph> failed(std::string& error, const char* path, int line, const 
 
 std::vector<glyph> read_glyph_art(const char* path, std::string& error) {
     error.clear();
-    const std::unique_ptr<std::FILE, file_closer> file{std::fopen(path, "r")};
+    const file_handle file{std::fopen(path, "r")};
     if (!file) return failed(error, path, 0, "cannot open");
     std::vector<glyph> glyphs(glyph_tiles);
     char text[256];

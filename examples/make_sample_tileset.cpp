@@ -39,19 +39,16 @@ constexpr rgb light_graphic{0x9C, 0xE8, 0x9C};
 rgb_image draw(const std::vector<glyph>& glyphs) {
     rgb_image image{tiles_across * tile_side, 8 * tile_side};
     for (int tile = 0; tile < 2 * glyph_tiles; ++tile) {
-        const int left = tile % tiles_across * tile_side;
-        const int top = tile / tiles_across * tile_side;
         const bool reversed = tile >= glyph_tiles;
         const glyph& art = glyphs[static_cast<std::size_t>(tile % glyph_tiles)];
+        std::uint8_t rows[tile_side];
+        for (int y = 0; y < tile_side; ++y) {
+            rows[y] = reversed ? static_cast<std::uint8_t>(~art.rows[y]) : art.rows[y];
+        }
         const rgb dark =
             (tile % tiles_across + tile / tiles_across) % 2 == 0 ? dark_even : dark_odd;
         const rgb light = tile % glyph_tiles >= 64 ? light_graphic : light_text;
-        for (int y = 0; y < tile_side; ++y) {
-            for (int x = 0; x < tile_side; ++x) {
-                const bool set = ((art.rows[y] >> (7 - x)) & 1U) != 0;
-                image.at(left + x, top + y) = set != reversed ? light : dark;
-            }
-        }
+        glyphor::bmp::draw_tile(image, tile, rows, light, dark);
     }
     return image;
 }

@@ -32,19 +32,16 @@ rgb_image draw(const std::vector<std::uint8_t>& charset) {
     using namespace glyphor;
     const std::size_t tiles = charset.size() / bytes_per_tile;
     rgb_image image{tileset_width, tileset_height};
-    for (std::size_t tile = 0; tile < static_cast<std::size_t>(max_tiles); ++tile) {
-        const int left = static_cast<int>(tile % tiles_per_row) * tile_size;
-        const int top = static_cast<int>(tile / tiles_per_row) * tile_size;
-        for (int y = 0; y < tile_size; ++y) {
-            for (int x = 0; x < tile_size; ++x) {
-                rgb& pixel = image.at(left + x, top + y);
-                if (tile >= tiles) {
-                    pixel = (left + x + top + y) % 4 < 2 ? missing_stripe : clear_pixel;
-                    continue;
-                }
-                const unsigned row = charset[tile * bytes_per_tile + static_cast<std::size_t>(y)];
-                pixel = ((row >> (7 - x)) & 1U) != 0 ? set_pixel : clear_pixel;
-            }
+    for (std::size_t tile = 0; tile < tiles; ++tile) {
+        bmp::draw_tile(image, static_cast<int>(tile), &charset[tile * bytes_per_tile], set_pixel,
+                       clear_pixel);
+    }
+    // Diagonal stripes over the tiles the file does not hold.
+    for (int y = 0; y < tileset_height; ++y) {
+        for (int x = 0; x < tileset_width; ++x) {
+            const int tile = y / tile_size * tiles_per_row + x / tile_size;
+            if (static_cast<std::size_t>(tile) >= tiles)
+                image.at(x, y) = (x + y) % 4 < 2 ? missing_stripe : clear_pixel;
         }
     }
     return image;

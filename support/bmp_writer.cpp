@@ -7,6 +7,19 @@ rgb_image::rgb_image(int width, int height, rgb fill)
       height_(height),
       pixels_(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), fill) {}
 
+void draw_tile(rgb_image& image, int tile, const std::uint8_t* rows, rgb light, rgb dark) {
+    constexpr int side = 8;
+    constexpr int tiles_across = 32;
+    const int left = tile % tiles_across * side;
+    const int top = tile / tiles_across * side;
+    for (int y = 0; y < side; ++y) {
+        for (int x = 0; x < side; ++x) {
+            const bool set = ((rows[y] >> (side - 1 - x)) & 1U) != 0;
+            image.at(left + x, top + y) = set ? light : dark;
+        }
+    }
+}
+
 std::size_t stored_row_size(int width, unsigned bits_per_pixel) {
     const std::size_t bits = static_cast<std::size_t>(width) * bits_per_pixel;
     return (bits + 31) / 32 * 4;

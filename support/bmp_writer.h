@@ -44,6 +44,11 @@ struct layout {
     std::uint32_t gap = 0;                // zero bytes between the headers and the pixels
 };
 
+// Draws one 8x8 tile of a 32-tile-wide sheet: tile n at column n % 32, tile
+// row n / 32; rows[y] holds pixel row y, leftmost pixel in bit 7, and a set
+// bit is drawn light, a clear bit dark.
+void draw_tile(rgb_image& image, int tile, const std::uint8_t* rows, rgb light, rgb dark);
+
 inline constexpr std::size_t file_header_size = 14;
 
 // Bytes of one stored row: width * bits rounded up to whole 32-bit words.

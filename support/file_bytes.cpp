@@ -3,18 +3,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <memory>
 #include <system_error>
 
+#include "geometry.h"
+
 namespace glyphor {
-namespace {
-
-struct file_closer {
-    void operator()(std::FILE* file) const noexcept { std::fclose(file); }
-};
-using file_handle = std::unique_ptr<std::FILE, file_closer>;
-
-}  // namespace
 
 std::optional<std::vector<std::uint8_t>> read_file_bytes(const char* path, std::size_t limit) {
     const file_handle file{std::fopen(path, "rb")};
