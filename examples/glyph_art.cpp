@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "geometry.h"
+#include "file_io.h"
 
 namespace glyphor::sample {
 namespace {

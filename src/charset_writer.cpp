@@ -4,8 +4,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
 
 namespace glyphor {
 namespace {
@@ -95,16 +93,6 @@ std::uint8_t tile_byte(std::uint64_t light) {
     return static_cast<std::uint8_t>((light * gather_factor) >> 56U);
 }
 
-// Removes what a failed write left behind, but only a regular file: a device
-// or a pipe named as output is never touched.
-void discard_partial_output(const path_char* path) {
-    std::error_code error;
-    if (std::filesystem::symlink_status(path, error).type() ==
-        std::filesystem::file_type::regular) {
-        std::filesystem::remove(path, error);
-    }
-}
-
 }  // namespace
 
 std::uint8_t pack_pixel_row(const std::uint8_t* pixel) {
@@ -149,7 +137,7 @@ write_outcome write_charset(const path_char* path, const std::uint8_t* charset, 
     const bool flushed = std::fflush(file.get()) == 0;
     const bool closed = std::fclose(file.release()) == 0;
     if (!all_written || !flushed || !closed) {
-        discard_partial_output(path);
+        remove_partial_file(path);
         return write_outcome::write_failed;
     }
     return write_outcome::written;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "file_io.h"
 #include "geometry.h"
 
 namespace glyphor {

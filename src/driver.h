@@ -2,7 +2,7 @@
 // returns the exit status (0 on success, 1 on any failure).
 #pragma once
 
-#include "geometry.h"
+#include "file_io.h"
 
 namespace glyphor {
 

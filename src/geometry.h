@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <memory>
 
@@ -41,31 +40,6 @@ struct free_deleter {
     void operator()(void* block) const noexcept { std::free(block); }
 };
 using byte_buffer = std::unique_ptr<std::uint8_t[], free_deleter>;
-
-// Files are closed on every path out of the function that opened them.
-struct file_closer {
-    void operator()(std::FILE* file) const noexcept { std::fclose(file); }
-};
-using file_handle = std::unique_ptr<std::FILE, file_closer>;
-
-// File names as the process receives them. On Windows they are wide-character
-// strings: the narrow arguments there are in the ANSI code page, which cannot
-// name every file. Everywhere else they are the plain bytes of argv.
-#ifdef _WIN32
-using path_char = wchar_t;
-#else
-using path_char = char;
-#endif
-
-// Opens path in binary mode: "rb" to read, "wb" to create or replace.
-enum class open_mode { read, write };
-inline file_handle open_file(const path_char* path, open_mode mode) {
-#ifdef _WIN32
-    return file_handle{_wfopen(path, mode == open_mode::read ? L"rb" : L"wb")};
-#else
-    return file_handle{std::fopen(path, mode == open_mode::read ? "rb" : "wb")};
-#endif
-}
 
 // The tileset's pixel rows exactly as stored in the file: pixel_block_size bytes.
 using pixel_block = byte_buffer;

@@ -9,6 +9,7 @@
 
 #include "charset_writer.h"
 #include "driver.h"
+#include "file_io.h"
 #include "geometry.h"
 #include "tileset_reader.h"
 

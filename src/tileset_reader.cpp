@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <utility>
 
+#include "file_io.h"
+
 namespace glyphor {
 namespace {
 

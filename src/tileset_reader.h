@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "file_io.h"
 #include "geometry.h"
 
 namespace glyphor {

@@ -2,10 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
-#include <system_error>
 
-#include "geometry.h"
+#include "file_io.h"
 
 namespace glyphor {
 
@@ -28,13 +26,11 @@ bool write_file_bytes(const char* path, const std::vector<std::uint8_t>& bytes) 
     file_handle file{std::fopen(path, "wb")};
     if (!file) return false;
     const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
-    if (std::fclose(file.release()) == 0 && written) return true;
-    // A partly written file is no copy of bytes: remove it, if it is a regular file.
-    std::error_code ignored;
-    if (std::filesystem::symlink_status(path, ignored).type() ==
-        std::filesystem::file_type::regular) {
-        std::remove(path);
-    }
+    // Flushed and checked on its own: not every runtime's fclose reports a failed flush.
+    const bool flushed = std::fflush(file.get()) == 0;
+    if (std::fclose(file.release()) == 0 && written && flushed) return true;
+    // A partly written file is no copy of bytes.
+    remove_partial_file(path);
     return false;
 }
 

@@ -16,7 +16,7 @@ std::optional<std::vector<std::uint8_t>> read_file_bytes(
     const char* path, std::size_t limit = std::numeric_limits<std::size_t>::max());
 
 // Creates or replaces path with bytes; false when that fails in any way, and
-// then a partly written regular file is removed.
+// then the partly written file goes as remove_partial_file removes it.
 bool write_file_bytes(const char* path, const std::vector<std::uint8_t>& bytes);
 
 }  // namespace glyphor

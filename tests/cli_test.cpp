@@ -345,6 +345,32 @@ TEST_F(cli, output_failures_are_reported_and_never_leave_a_partial_file) {
     EXPECT_TRUE(S_ISCHR(device.st_mode));
 }
 
+// Through a symbolic link the bytes go to the file the link names: a failed
+// write removes that file and keeps the link, and the next run recreates the
+// file through it. A link to a device leaves the device alone. (Under Wine a
+// Windows program sees such a link as the file it names.)
+TEST_F(cli, a_failed_write_through_a_link_removes_the_file_it_names_not_the_link) {
+    const std::vector<std::uint8_t> tileset = bmp::encode(test::random_tileset(27));
+    save("in.bmp", tileset);
+    std::filesystem::create_directory(path("out"));
+    save("out/charset.bin", {'o', 'l', 'd'});
+    std::filesystem::create_symlink("out/charset.bin", path("link.bin"));
+    const std::string write_failed = banner + "Erreur: Impossible d'ecrire le fichier de sortie ";
+    expect_run(run({"in.bmp", "link.bin"}, 1000), write_failed + "link.bin\n", 1);
+    EXPECT_FALSE(test::file_exists(path("out/charset.bin")));
+    EXPECT_TRUE(std::filesystem::is_symlink(path("link.bin")));
+    expect_run(run({"in.bmp", "link.bin"}), success("link.bin", 256), 0);
+    EXPECT_EQ(test::read_file(path("out/charset.bin")), test::expected_charset(tileset, 256));
+
+    struct stat device {};
+    if (stat("/dev/full", &device) != 0) return;
+    std::filesystem::create_symlink("/dev/full", path("full.bin"));
+    expect_run(run({"in.bmp", "full.bin"}), write_failed + "full.bin\n", 1);
+    EXPECT_TRUE(std::filesystem::is_symlink(path("full.bin")));
+    EXPECT_EQ(stat("/dev/full", &device), 0);
+    EXPECT_TRUE(S_ISCHR(device.st_mode));
+}
+
 }  // namespace
 }  // namespace glyphor
 
