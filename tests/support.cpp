@@ -109,7 +109,7 @@ std::string text_of(const std::string& path) {
 }  // namespace
 
 run_result run_program(const std::vector<std::string>& command, const std::string& folder,
-                       rlim_t file_size_limit) {
+                       rlim_t file_size_limit, bool size_signal_ignored) {
     std::vector<std::string> words = command;
     std::vector<char*> argv;
     argv.reserve(words.size() + 1);
@@ -131,7 +131,7 @@ run_result run_program(const std::vector<std::string>& command, const std::strin
         dup2(err, 2);
         if (file_size_limit != RLIM_INFINITY) {
             const rlimit limit{file_size_limit, file_size_limit};
-            std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails with EFBIG
+            std::signal(SIGXFSZ, size_signal_ignored ? SIG_IGN : SIG_DFL);
             setrlimit(RLIMIT_FSIZE, &limit);
         }
         execvp(argv[0], argv.data());

@@ -52,9 +52,11 @@ struct run_result {
 };
 
 // Runs command (its first word found on PATH) in folder, with no input, and
-// captures its output. file_size_limit caps the size of any file it writes:
-// a write past it fails with EFBIG, as on a disk that fills up.
+// captures its output. file_size_limit caps the size of any file it writes.
+// With size_signal_ignored a write past it fails with EFBIG, as on a disk that
+// fills up; without, SIGXFSZ stays as a shell's `ulimit -f` leaves it, and
+// ends the process unless the process ignores it itself.
 run_result run_program(const std::vector<std::string>& command, const std::string& folder,
-                       rlim_t file_size_limit = RLIM_INFINITY);
+                       rlim_t file_size_limit = RLIM_INFINITY, bool size_signal_ignored = true);
 
 }  // namespace glyphor::test
