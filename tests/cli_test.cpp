@@ -356,8 +356,10 @@ TEST_F(cli, output_failures_are_reported_and_never_leave_a_partial_file) {
 
 // Through a symbolic link the bytes go to the file the link names: a failed
 // write removes that file and keeps the link, and the next run recreates the
-// file through it. A link to a device leaves the device alone. (Under Wine a
-// Windows program sees such a link as the file it names.)
+// file through it. A link to a device leaves the device alone. Under Wine the
+// links are Unix ones, which a Windows program sees as the files they name
+// (and Wine cannot make Windows links): there this checks what Wine users
+// get, not how the program follows a Windows link.
 TEST_F(cli, a_failed_write_through_a_link_removes_the_file_it_names_not_the_link) {
     const std::vector<std::uint8_t> tileset = bmp::encode(test::random_tileset(27));
     save("in.bmp", tileset);
