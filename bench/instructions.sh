@@ -3,23 +3,38 @@
 # 256-tile conversion beside /bin/true, as a ratio, and the share of the
 # conversion spent in pack_charset, per pixel. Counts are what the program
 # executes, start-up and exit included, so they do not depend on the load of
-# the machine.
+# the machine. Then the sizes users download: the Linux program stripped (as
+# cmake --install leaves it) and, when built, glyphor.exe, each beside its
+# limit and its floor, a do-nothing C program linked the same way here.
 #
-#   bench/instructions.sh [--max-ratio=R] [PROGRAM [TILESET]]
+#   bench/instructions.sh [--max-ratio=R | --check-limits] [PROGRAM [TILESET]]
 #
-# PROGRAM defaults to build/release/glyphor (cmake --workflow --preset sample)
-# and TILESET to examples/tileset.bmp. With --max-ratio the status is 1 when
-# the conversion costs more than R times /bin/true.
+# PROGRAM defaults to build/release/glyphor (cmake --workflow --preset sample),
+# TILESET to examples/tileset.bmp; the Windows program is build/windows/glyphor.exe
+# (cmake --workflow --preset windows). With --max-ratio the status is 1 when
+# the conversion costs more than R times /bin/true; with --check-limits when
+# it costs more than 1.10 times, or a program is larger than its limit.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# The limits: instructions against /bin/true, bytes of each stripped program.
+limit_ratio=1.10
+limit_linux=$((800 * 1024))
+limit_windows=$((64 * 1024))
+
 max_ratio=
+check_sizes=no
 if [[ "${1:-}" == --max-ratio=* ]]; then
     max_ratio=${1#--max-ratio=}
+    shift
+elif [ "${1:-}" = --check-limits ]; then
+    max_ratio=$limit_ratio
+    check_sizes=yes
     shift
 fi
 program=${1:-build/release/glyphor}
 tileset=${2:-examples/tileset.bmp}
+windows_program=build/windows/glyphor.exe
 [ -x "$program" ] || { echo "no program at $program: build it first" >&2; exit 2; }
 command -v valgrind >/dev/null || { echo "valgrind is not installed" >&2; exit 2; }
 
@@ -59,6 +74,39 @@ awk -v conversion="$conversion" -v true_count="$true_count" -v packing="${packin
         print "pack_charset:               not found (no symbols?)"
 }'
 
+# size_line NAME FILE LIMIT FLOOR: prints the sizes; status 1 past the limit.
+size_line() {
+    local size
+    size=$(stat -c %s "$2")
+    printf '%-28s%9d bytes (limit %d, floor %s)\n' "$1:" "$size" "$3" "$4"
+    [ "$size" -le "$3" ]
+}
+
+# floor COMPILER OUTPUT: the stripped static size of a do-nothing C program, or n/a.
+floor() {
+    printf 'int main(void) { return 0; }\n' >"$work/nothing.c"
+    if command -v "$1" >/dev/null && "$1" -O2 -static -s "$work/nothing.c" -o "$work/$2" 2>/dev/null; then
+        stat -c %s "$work/$2"
+    else
+        echo n/a
+    fi
+}
+
+too_large=()
+strip -o "$work/glyphor.stripped" "$program"
+size_line "glyphor (stripped)" "$work/glyphor.stripped" "$limit_linux" "$(floor cc nothing)" ||
+    too_large+=("$program")
+if [ -f "$windows_program" ]; then
+    size_line "glyphor.exe" "$windows_program" "$limit_windows" \
+        "$(floor x86_64-w64-mingw32-gcc nothing.exe)" || too_large+=("$windows_program")
+else
+    echo "glyphor.exe:                not built (cmake --workflow --preset windows)"
+fi
+
+if [ "$check_sizes" = yes ] && [ ${#too_large[@]} -gt 0 ]; then
+    echo "larger than its limit: ${too_large[*]}" >&2
+    exit 1
+fi
 if [ -n "$max_ratio" ] &&
     ! awk -v c="$conversion" -v t="$true_count" -v m="$max_ratio" 'BEGIN { exit !(c <= m * t) }'; then
     echo "the conversion costs more than $max_ratio times /bin/true" >&2

@@ -1,5 +1,7 @@
-# The Windows x64 console program: cross-built with mingw-w64, checked for
-# what it needs from Windows, and run through the command-line suite under Wine.
+# The Windows x64 console programs: cross-built with mingw-w64, checked for
+# what they need from Windows and for glyphor.exe's size, and run under Wine:
+# glyphor.exe through the command-line suite, glyphor-preview.exe through a
+# round trip.
 set -euo pipefail
 . scripts/lib.sh
 need_packages cmake make g++ googletest libgtest-dev libgmock-dev \
@@ -7,16 +9,21 @@ need_packages cmake make g++ googletest libgtest-dev libgmock-dev \
 
 cmake --workflow --preset windows
 exe="$PWD/build/windows/glyphor.exe"
+preview="$PWD/build/windows/glyphor-preview.exe"
 
-# A PE32+ x86-64 console program that runs on a bare Windows: it may import
+# PE32+ x86-64 console programs that run on a bare Windows: they may import
 # nothing but the system's KERNEL32.dll and the msvcrt.dll runtime.
-headers=$(x86_64-w64-mingw32-objdump -p "$exe")
-imports=$(awk '/DLL Name:/ { print $3 }' <<<"$headers" | sort | paste -sd' ')
-echo "imports: $imports"
-grep -q 'file format pei-x86-64' <<<"$headers" || { echo "not an x86-64 PE file"; exit 1; }
-grep -Eq '^Magic[[:space:]]+020b' <<<"$headers" || { echo "not PE32+"; exit 1; }
-grep -Eq '^Subsystem[[:space:]]+00000003' <<<"$headers" || { echo "not a console program"; exit 1; }
-[ "$imports" = "KERNEL32.dll msvcrt.dll" ] || { echo "imports other DLLs: $imports"; exit 1; }
+for program in "$exe" "$preview"; do
+    headers=$(x86_64-w64-mingw32-objdump -p "$program")
+    imports=$(awk '/DLL Name:/ { print $3 }' <<<"$headers" | sort | paste -sd' ')
+    echo "$(basename "$program"): $(stat -c %s "$program") bytes, imports: $imports"
+    grep -q 'file format pei-x86-64' <<<"$headers" || { echo "not an x86-64 PE file"; exit 1; }
+    grep -Eq '^Magic[[:space:]]+020b' <<<"$headers" || { echo "not PE32+"; exit 1; }
+    grep -Eq '^Subsystem[[:space:]]+00000003' <<<"$headers" || { echo "not a console program"; exit 1; }
+    [ "$imports" = "KERNEL32.dll msvcrt.dll" ] || { echo "imports other DLLs: $imports"; exit 1; }
+done
+# What users download stays small: glyphor.exe at most 64 KiB, stripped.
+[ "$(stat -c %s "$exe")" -le $((64 * 1024)) ] || { echo "glyphor.exe is larger than 64 KiB"; exit 1; }
 
 suite=$(host_cli_suite)
 
@@ -40,4 +47,11 @@ fi
 # With no console the program prints file names in the ANSI code page, which
 # Wine sets from the locale: Windows-1252 for C.UTF-8.
 "$suite" --program="$exe" --runner=wine --argv0="$(winepath -w "$exe")" --newline=crlf \
-    --console-charset=CP1252
+    --console-charset=CP1252 --system=windows
+
+# The preview draws glyphor.exe's charset, and glyphor.exe reads the same
+# bytes back from the picture.
+wine "$exe" examples/tileset.bmp "$scratch/charset.bin" 200 >/dev/null
+wine "$preview" "$scratch/charset.bin" "$scratch/preview.bmp" >/dev/null
+wine "$exe" "$scratch/preview.bmp" "$scratch/again.bin" 200 >/dev/null
+cmp "$scratch/charset.bin" "$scratch/again.bin"
