@@ -10,7 +10,8 @@
 #   copyright     LICENSE as a machine-readable Debian copyright file
 #
 # The manual kinds check that the page's .TH line names the project's VERSION,
-# so a release never ships pages that speak of another one.
+# and changelog-gz that the latest entry is for it, so a release never ships
+# documents that speak of another one.
 
 cmake_minimum_required(VERSION 3.25)
 get_filename_component(folder "${OUT}" DIRECTORY)
@@ -70,6 +71,10 @@ elseif(KIND STREQUAL "changelog-gz")
   foreach(line IN LISTS lines)
     if(line MATCHES "^## ([^ ]+) \\(([0-9]+-[0-9]+-[0-9]+)\\)")
       set(version "${CMAKE_MATCH_1}")
+      if(trailer STREQUAL "" AND NOT version STREQUAL VERSION)
+        message(FATAL_ERROR "${IN}: the latest entry is for ${version}, the project is "
+                            "${VERSION}: add its entry")
+      endif()
       execute_process(COMMAND date -u -R -d "${CMAKE_MATCH_2} 12:00" OUTPUT_VARIABLE date
                       OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
       string(APPEND changelog "${trailer}glyphor (${version}) unstable; urgency=medium\n\n")
