@@ -25,3 +25,15 @@ host_cli_suite() {
     cmake --build --preset test --target cli_tests >&2
     echo "$PWD/build/test/tests/cli_tests"
 }
+
+# sample_round_trip BINDIR SCRATCH [RUNNER...]: glyphor and glyphor-preview from
+# BINDIR (run through RUNNER, an emulator, if given) convert the sample
+# tileset, draw the charset back, and convert the picture into the same bytes.
+sample_round_trip() {
+    local bin=$1 scratch=$2
+    shift 2
+    "$@" "$bin/glyphor" examples/tileset.bmp "$scratch/charset.bin" >/dev/null
+    "$@" "$bin/glyphor-preview" "$scratch/charset.bin" "$scratch/preview.bmp" >/dev/null
+    "$@" "$bin/glyphor" "$scratch/preview.bmp" "$scratch/again.bin" >/dev/null
+    cmp "$scratch/charset.bin" "$scratch/again.bin"
+}

@@ -15,10 +15,7 @@ for file in bin/glyphor bin/glyphor-preview share/man/man1/glyphor.1 \
 done
 echo "installed: $(cd "$prefix" && find . -type f | sort | tr '\n' ' ')"
 
-"$prefix/bin/glyphor" examples/tileset.bmp "$prefix/charset.bin" >/dev/null
-"$prefix/bin/glyphor-preview" "$prefix/charset.bin" "$prefix/preview.bmp"
-"$prefix/bin/glyphor" "$prefix/preview.bmp" "$prefix/again.bin" >/dev/null
-cmp "$prefix/charset.bin" "$prefix/again.bin"
+sample_round_trip "$prefix/bin" "$prefix"
 
 for page in "$prefix"/share/man/man1/*.1; do
     warnings=$(groff -man -Tutf8 -ww -z "$page" 2>&1)

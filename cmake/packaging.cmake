@@ -1,0 +1,102 @@
+# The packages users get: a Debian package (CPack DEB, `cmake --workflow
+# --preset package`) and a Windows zip (CPack ZIP, `cmake --workflow --preset
+# windows-package`). Included at the end of the top-level CMakeLists.txt, once
+# both programs are defined.
+#
+# The files made for them (compressed or plain-text manual pages, the Debian
+# changelog and copyright) are built by the glyphor_package_files target,
+# which the package build presets name.
+
+set(glyphor_package_dir ${PROJECT_BINARY_DIR}/package-files)
+set(GLYPHOR_MAINTAINER "GLYPHOR maintainers <maintainers@users.noreply.c-seed-1e950f7d.example>"
+    CACHE STRING "Maintainer of the Debian package (name <address>)")
+option(GLYPHOR_DEBIAN_LAYOUT
+       "Install as the Debian package lays out: gzipped manual pages, the copyright file and changelog.gz in share/doc/glyphor"
+       OFF)
+
+# package_file(KIND SOURCE OUTPUT): OUTPUT (in the package folder) made by
+# cmake/package_file.cmake from SOURCE (in the source tree).
+set(glyphor_package_files "")
+function(package_file kind source output)
+  add_custom_command(
+    OUTPUT ${glyphor_package_dir}/${output}
+    COMMAND ${CMAKE_COMMAND} -DKIND=${kind} -DIN=${PROJECT_SOURCE_DIR}/${source}
+            -DOUT=${glyphor_package_dir}/${output} -DVERSION=${PROJECT_VERSION}
+            -DMAINTAINER=${GLYPHOR_MAINTAINER} -P ${PROJECT_SOURCE_DIR}/cmake/package_file.cmake
+    DEPENDS ${PROJECT_SOURCE_DIR}/${source} ${PROJECT_SOURCE_DIR}/cmake/package_file.cmake
+    COMMENT "Making ${output}"
+    VERBATIM)
+  set(glyphor_package_files ${glyphor_package_files} ${glyphor_package_dir}/${output}
+      PARENT_SCOPE)
+endfunction()
+
+set(glyphor_manuals glyphor glyphor-preview)
+if(WIN32)
+  # Windows users have no man: the pages as text, and every text file with
+  # the line ends Notepad has always understood.
+  foreach(page IN LISTS glyphor_manuals)
+    package_file(manual-text doc/${page}.1 ${page}.txt)
+  endforeach()
+  package_file(crlf README.md README.md)
+  package_file(crlf CHANGELOG.md CHANGELOG.md)
+  package_file(crlf LICENSE LICENSE.txt)
+  install(FILES ${glyphor_package_files} DESTINATION .)
+elseif(GLYPHOR_DEBIAN_LAYOUT)
+  foreach(page IN LISTS glyphor_manuals)
+    package_file(manual-gz doc/${page}.1 ${page}.1.gz)
+  endforeach()
+  package_file(changelog-gz CHANGELOG.md changelog.gz)
+  package_file(copyright LICENSE copyright)
+  list(TRANSFORM glyphor_manuals PREPEND ${glyphor_package_dir}/ OUTPUT_VARIABLE pages)
+  list(TRANSFORM pages APPEND .1.gz)
+  install(FILES ${pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${glyphor_package_dir}/changelog.gz ${glyphor_package_dir}/copyright
+          DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  if(GLYPHOR_STATIC)
+    install(FILES ${PROJECT_SOURCE_DIR}/cmake/lintian-overrides
+            DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME glyphor)
+  endif()
+else()
+  list(TRANSFORM glyphor_manuals PREPEND ${PROJECT_SOURCE_DIR}/doc/ OUTPUT_VARIABLE pages)
+  list(TRANSFORM pages APPEND .1)
+  install(FILES ${pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
+add_custom_target(glyphor_package_files DEPENDS ${glyphor_package_files})
+
+set(CPACK_PACKAGE_NAME glyphor)
+set(CPACK_PACKAGE_VENDOR "the GLYPHOR authors")
+set(CPACK_PACKAGE_CONTACT "${GLYPHOR_MAINTAINER}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+# The extended description, in lines short enough for an 80-column terminal.
+set(CPACK_PACKAGE_DESCRIPTION
+    "glyphor turns a tileset picture into a character set for the Commodore 64
+or the VIC-20: a 256x64, 24-bit BMP of 32x8 tiles of 8x8 pixels in, a raw
+charset file out, 8 bytes per character, ready for an assembler to include
+(ACME, ca65, 64tass, Kick Assembler).
+
+Light pixels become set bits and dark ones clear bits, so any drawing program
+can make the tileset. The tool is meant to run from build scripts, once per
+asset, and is exact and quiet: it never leaves a partial file behind.
+
+glyphor-preview draws a charset file back as a BMP tileset, to look at a
+charset without the machine.")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
+# The programs in the packages carry no symbol tables.
+set(CPACK_STRIP_FILES ON)
+
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION devel)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+if(NOT GLYPHOR_STATIC)
+  # A statically linked glyphor needs nothing from the system but its kernel,
+  # so the package then depends on nothing; otherwise dpkg-shlibdeps says what
+  # the programs load.
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+endif()
+
+if(WIN32)
+  set(CPACK_PACKAGE_FILE_NAME glyphor-${PROJECT_VERSION}-win64)
+endif()
+
+include(CPack)

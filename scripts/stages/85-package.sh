@@ -1,0 +1,82 @@
+# What users get. The usual build from source, with no GoogleTest: both
+# programs and no tests, and asking for the tests says what is missing. The
+# Debian package: lintian finds no error, it holds
+# exactly the expected files, and its unpacked programs convert the sample and
+# draw it back. The Windows zip: both programs, the documents, and the manual
+# pages as plain CRLF text.
+set -euo pipefail
+. scripts/lib.sh
+need_packages cmake make g++ gzip groff-base dpkg-dev lintian \
+    g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 unzip
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+
+# same_list NAME EXPECTED ACTUAL: the two file lists are equal.
+same_list() {
+    [ "$2" = "$3" ] && return 0
+    echo "$1 holds:"
+    echo "$3"
+    echo "expected:"
+    echo "$2"
+    return 1
+}
+
+# GoogleTest hidden from CMake, as on a machine without it.
+plain=build/plain
+cmake -S . -B "$plain" -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON
+cmake --build "$plain"
+targets=$(cmake --build "$plain" --target help)
+if grep -E 'tests|test_support' <<<"$targets" || [ -e "$plain/tests" ]; then
+    echo "the usual build has test targets"
+    exit 1
+fi
+cmake --install "$plain" --prefix "$scratch/prefix"
+sample_round_trip "$scratch/prefix/bin" "$scratch"
+if cmake -S . -B "$scratch/required" -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON \
+    -DGLYPHOR_BUILD_TESTS=ON >"$scratch/required.log" 2>&1 ||
+    ! grep -q 'GoogleTest was not found' "$scratch/required.log"; then
+    cat "$scratch/required.log"
+    echo "asking for the tests without GoogleTest did not fail as it should"
+    exit 1
+fi
+
+cmake --workflow --preset package
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/package/CMakeCache.txt)
+deb="build/package/glyphor_${version}_$(dpkg --print-architecture).deb"
+dpkg-deb --info "$deb"
+lintian --fail-on error "$deb"
+
+root="$scratch/root"
+dpkg-deb -x "$deb" "$root"
+same_list "$deb" "$(printf '%s\n' usr/bin/glyphor usr/bin/glyphor-preview \
+    usr/share/doc/glyphor/changelog.gz usr/share/doc/glyphor/copyright \
+    usr/share/lintian/overrides/glyphor usr/share/man/man1/glyphor-preview.1.gz \
+    usr/share/man/man1/glyphor.1.gz)" "$(cd "$root" && find . -type f | sed 's|^\./||' | sort)"
+sample_round_trip "$root/usr/bin" "$scratch"
+
+cmake --workflow --preset windows-package
+zip="build/windows/glyphor-${version}-win64.zip"
+top="glyphor-${version}-win64"
+same_list "$zip" "$(printf "$top/%s\n" CHANGELOG.md LICENSE.txt README.md glyphor-preview.exe \
+    glyphor-preview.txt glyphor.exe glyphor.txt)" "$(unzip -Z1 "$zip" | sort)"
+unzip -q "$zip" -d "$scratch"
+for program in glyphor glyphor-preview; do
+    x86_64-w64-mingw32-objdump -f "$scratch/$top/$program.exe" | grep -q 'file format pei-x86-64' ||
+        { echo "$program.exe is not an x86-64 Windows program"; exit 1; }
+done
+# Every line of every text ends in CRLF; the pages hold no backspace (overstrike)
+# or escape (colour) and name their section headings.
+for text in "$scratch/$top"/*.txt "$scratch/$top"/*.md; do
+    if LC_ALL=C grep -naP '(?<!\r)$' "$text" | head -3 | grep .; then
+        echo "$text: a line without CRLF"
+        exit 1
+    fi
+done
+for page in glyphor glyphor-preview; do
+    if LC_ALL=C grep -naP '[\x08\x1b]' "$scratch/$top/$page.txt" | head -3 | grep .; then
+        echo "$page.txt: overstrikes or escapes"
+        exit 1
+    fi
+    grep -q '^SYNOPSIS' "$scratch/$top/$page.txt" || { echo "$page.txt: no SYNOPSIS"; exit 1; }
+done
