@@ -99,13 +99,15 @@ std::string bad_geometry(const std::string& actual) {
 
 using test::run_result;
 
-// Runs the program in folder with args; file_size_limit caps what it may write.
+// Runs the program in folder with args; file_size_limit caps what it may write;
+// input, when given, arrives through a pipe on standard input.
 run_result run_in(const std::string& folder, const std::vector<std::string>& args,
-                  rlim_t file_size_limit = RLIM_INFINITY) {
+                  rlim_t file_size_limit = RLIM_INFINITY,
+                  const std::optional<std::vector<std::uint8_t>>& input = std::nullopt) {
     std::vector<std::string> words = options.runner;
     words.push_back(options.program);
     words.insert(words.end(), args.begin(), args.end());
-    return test::run_program(words, folder, file_size_limit);
+    return test::run_program(words, folder, file_size_limit, input);
 }
 
 std::string console(std::string text) {
@@ -283,6 +285,57 @@ TEST_F(cli, unreadable_tilesets_are_reported_and_leave_no_output) {
     expect_run(run({"in.bmp", "out.bin"}), bad_geometry("256x2147483648, 24 bits"), 1);
 
     EXPECT_EQ(folder_contents(), (std::vector<std::string>{"folder.bmp", "in.bmp"}));
+}
+
+// "convert art.png bmp:- | glyphor /dev/stdin charset.bin": a stream that
+// cannot seek must give exactly what a file of the same bytes gives.
+TEST_F(cli, a_tileset_through_a_pipe_gives_what_the_file_gives) {
+    // Windows has no /dev/stdin; under Wine the name reaches the Unix file of
+    // Wine's server process, not the program's own standard input.
+    if (options.crlf) GTEST_SKIP() << "a Windows program has no /dev/stdin";
+    struct stat stdin_file {};
+    if (stat("/dev/stdin", &stdin_file) != 0) GTEST_SKIP() << "this system has no /dev/stdin";
+    const bmp::rgb_image image = test::random_tileset(27);
+    const std::vector<std::uint8_t> plain = bmp::encode(image);
+    auto with_offset = [&](std::uint32_t offset) {
+        std::vector<std::uint8_t> bytes = plain;
+        bmp::put_le32(bytes, 10, offset);
+        return bytes;
+    };
+    const std::vector<std::vector<std::uint8_t>> files = {
+        plain,                                                      // offset 54
+        with_offset(0),                                             // the header is pixels too
+        with_offset(20),                                            // inside the header
+        with_offset(33),                                            // the last header byte
+        with_offset(34),                                            // right after it
+        bmp::encode(image, {.top_down = true, .gap = 150000}),      // a gap of three blocks
+        std::vector<std::uint8_t>(plain.begin(), plain.end() - 1),  // ends one byte early
+        std::vector<std::uint8_t>(plain.begin(), plain.begin() + 33),
+        with_offset(static_cast<std::uint32_t>(plain.size() + 10)),  // ends before the pixels
+        with_offset(0x80000000U),
+        {},
+    };
+    const std::size_t loading = 6;  // the first six load, the others hold no whole tileset
+    auto charset = [&] {
+        std::vector<std::uint8_t> bytes;
+        if (test::file_exists(path("out.bin"))) bytes = test::read_file(path("out.bin"));
+        std::filesystem::remove(path("out.bin"));
+        return bytes;
+    };
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        SCOPED_TRACE(i);
+        save("in.bmp", files[i]);
+        const run_result from_file = run({"in.bmp", "out.bin", "200"});
+        const std::vector<std::uint8_t> file_charset = charset();
+        const run_result from_pipe =
+            run_in(dir.path(), {"/dev/stdin", "out.bin", "200"}, RLIM_INFINITY, files[i]);
+        EXPECT_EQ(from_file.status, i < loading ? 0 : 1);
+        EXPECT_EQ(file_charset.size(), i < loading ? 1600U : 0U);
+        EXPECT_EQ(from_pipe.status, from_file.status);
+        EXPECT_EQ(from_pipe.out, from_file.out);
+        EXPECT_EQ(from_pipe.err, from_file.err);
+        EXPECT_EQ(charset(), file_charset);
+    }
 }
 
 TEST_F(cli, count_zero_converts_but_leaves_the_output_path_alone) {

@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,10 +52,12 @@ struct run_result {
     std::string err;
 };
 
-// Runs command (its first word found on PATH) in folder, with no input, and
-// captures its output. file_size_limit caps the size of any file it writes:
-// a write past it fails with EFBIG, as on a disk that fills up.
+// Runs command (its first word found on PATH) in folder and captures its
+// output. Its standard input is /dev/null, or with input a pipe that carries
+// those bytes and then ends. file_size_limit caps the size of any file it
+// writes: a write past it fails with EFBIG, as on a disk that fills up.
 run_result run_program(const std::vector<std::string>& command, const std::string& folder,
-                       rlim_t file_size_limit = RLIM_INFINITY);
+                       rlim_t file_size_limit = RLIM_INFINITY,
+                       const std::optional<std::vector<std::uint8_t>>& input = std::nullopt);
 
 }  // namespace glyphor::test
