@@ -138,7 +138,7 @@ run_result run_program(const std::vector<std::string>& command, const std::strin
             std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails with EFBIG
             setrlimit(RLIMIT_FSIZE, &limit);
         }
-        std::signal(SIGPIPE, SIG_DFL);
+        std::signal(SIGPIPE, SIG_DFL);  // the feeding below ignores it; the program must not
         execvp(argv[0], argv.data());
         _exit(127);
     }
