@@ -133,6 +133,7 @@ run_result run_program(const std::vector<std::string>& command, const std::strin
         dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);
+        fcntl(0, F_SETFD, 0);  // the pipe may have been made as fd 0 itself, close-on-exec
         if (file_size_limit != RLIM_INFINITY) {
             const rlimit limit{file_size_limit, file_size_limit};
             std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails with EFBIG
