@@ -4,12 +4,16 @@
 // Input: two bytes choosing the tile count (little-endian, modulo 257, so every
 // count from 0 to 256 is reachable), then the whole tileset file.
 //
+// The same bytes also go through a pipe, as "glyphor /dev/stdin" reads them,
+// and must give the file's verdict and pixels.
+//
 // Besides the sanitizers' checks, every outcome is compared with what the file
 // holds: the reader must accept exactly the files that carry a 256x64, 24-bit
 // header and a whole pixel block at their offset, and the packer must agree
 // with the test model, pixel by pixel, for the chosen count and for a second
 // count drawn from the pixels.
 
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 #include <cstdint>
@@ -97,6 +101,37 @@ void check_packing(const glyphor::tileset& tiles, int tile_count,
     }
 }
 
+// Reads the file's bytes through a pipe, which cannot seek: everything the
+// reader hands back must be what it made of the file. Inputs larger than the
+// pipe can hold at once are left to the file.
+void check_pipe_agrees(const glyphor::tileset& from_file, const std::uint8_t* file,
+                       std::size_t size) {
+    int ends[2];
+    check(pipe2(ends, O_CLOEXEC) == 0, "cannot create a pipe");
+    const int capacity = fcntl(ends[1], F_SETPIPE_SZ, 1 << 20);
+    if (capacity < 0 || size > static_cast<std::size_t>(capacity)) {
+        close(ends[0]);
+        close(ends[1]);
+        return;
+    }
+    check(size == 0 || write(ends[1], file, size) == static_cast<ssize_t>(size),
+          "cannot fill the pipe");
+    close(ends[1]);
+    const glyphor::file_handle stream{fdopen(ends[0], "rb")};
+    check(stream != nullptr, "cannot read the pipe");
+    const glyphor::tileset from_pipe = glyphor::read_tileset(stream.get());
+    check(from_pipe.outcome == from_file.outcome && from_pipe.width == from_file.width &&
+              from_pipe.height == from_file.height &&
+              from_pipe.bits_per_pixel == from_file.bits_per_pixel &&
+              from_pipe.order == from_file.order,
+          "a pipe read other than the file");
+    check((from_pipe.pixels == nullptr) == (from_file.pixels == nullptr) &&
+              (from_pipe.pixels == nullptr ||
+               std::memcmp(from_pipe.pixels.get(), from_file.pixels.get(),
+                           glyphor::pixel_block_size) == 0),
+          "pixels through a pipe other than the file's");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
@@ -115,6 +150,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     glyphor::tileset tiles = glyphor::load_tileset(tileset_path.c_str());
     check_outcome(tiles, file, file_size);
+    check_pipe_agrees(tiles, file, file_size);
     if (tiles.outcome != glyphor::load_outcome::loaded) {
         check(tiles.pixels == nullptr, "pixels handed back with a failure");
         return 0;

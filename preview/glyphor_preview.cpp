@@ -5,6 +5,9 @@
 //
 //   glyphor-preview <charset.bin> <preview.bmp>
 //
+// Either name may be /dev/stdin or /dev/stdout, for use in a pipe; messages
+// go to standard error only.
+//
 // Converting the picture with glyphor and the file's tile count gives the same
 // charset bytes back; with the default count of 256 the hatched tiles, dark
 // throughout, come out as empty tiles.
@@ -88,7 +91,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "glyphor-preview: cannot write %s\n", preview_path);
         return 1;
     }
-    std::printf("glyphor-preview: %s shows the %zu tiles of %s\n", preview_path,
-                charset->size() / glyphor::bytes_per_tile, charset_path);
+    // Standard output may be the picture itself (/dev/stdout in a pipe): every
+    // message goes to standard error.
+    const std::size_t tiles = charset->size() / glyphor::bytes_per_tile;
+    std::fprintf(stderr, "glyphor-preview: %s shows the %zu %s of %s\n", preview_path, tiles,
+                 tiles == 1 ? "tile" : "tiles", charset_path);
     return 0;
 }

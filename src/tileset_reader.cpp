@@ -1,7 +1,9 @@
 #include "tileset_reader.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <utility>
 
 #include "file_io.h"
@@ -48,6 +50,28 @@ tileset outcome_only(load_outcome outcome) {
     return result;
 }
 
+// Fills block with the pixel data of a stream that cannot seek (a pipe), the
+// header bytes already read: forward past the bytes before the pixels, using
+// the block itself to discard them, or, when the pixels start inside the
+// header, from the header bytes on and then from the stream. Reads no more
+// than pixel_offset + pixel_block_size bytes in all.
+bool read_block_forward(std::FILE* file, const unsigned char* header, std::uint32_t pixel_offset,
+                        std::uint8_t* block) {
+    std::size_t filled = 0;
+    if (pixel_offset < header_bytes) {
+        filled = header_bytes - pixel_offset;
+        std::memcpy(block, header + pixel_offset, filled);
+    }
+    for (std::size_t gap = pixel_offset > header_bytes ? pixel_offset - header_bytes : 0;
+         gap > 0;) {
+        const std::size_t chunk = std::min(gap, pixel_block_size);
+        if (std::fread(block, 1, chunk, file) != chunk) return false;
+        gap -= chunk;
+    }
+    const std::size_t rest = pixel_block_size - filled;
+    return std::fread(block + filled, 1, rest, file) == rest;
+}
+
 }  // namespace
 
 tileset read_tileset(std::FILE* file) {
@@ -76,18 +100,22 @@ tileset read_tileset(std::FILE* file) {
     }
 
     // The pixels start where the file header says, whatever lies before them.
-    // An offset the stream cannot seek to, or a file that ends before the
-    // whole block, holds no tileset: nothing is made up for missing bytes.
+    // A stream that ends before the whole block, or an offset no file can
+    // seek to, holds no tileset: nothing is made up for missing bytes.
     const std::uint32_t pixel_offset = le32(header + pixel_offset_at);
-    if (pixel_offset > INT32_MAX ||
-        std::fseek(file, static_cast<long>(pixel_offset), SEEK_SET) != 0) {
+    if (pixel_offset > INT32_MAX) return outcome_only(load_outcome::not_bmp);
+    // ftell tells a pipe from a file without touching what stdio has buffered;
+    // a failed fseek may already have dropped those bytes.
+    const bool seekable = std::ftell(file) >= 0;
+    if (seekable && std::fseek(file, static_cast<long>(pixel_offset), SEEK_SET) != 0) {
         return outcome_only(load_outcome::not_bmp);
     }
     pixel_block pixels{static_cast<std::uint8_t*>(std::malloc(pixel_block_size))};
     if (!pixels) return outcome_only(load_outcome::out_of_memory);
-    if (std::fread(pixels.get(), 1, pixel_block_size, file) != pixel_block_size) {
-        return outcome_only(load_outcome::not_bmp);
-    }
+    const bool whole = seekable
+                           ? std::fread(pixels.get(), 1, pixel_block_size, file) == pixel_block_size
+                           : read_block_forward(file, header, pixel_offset, pixels.get());
+    if (!whole) return outcome_only(load_outcome::not_bmp);
 
     result.outcome = load_outcome::loaded;
     result.pixels = std::move(pixels);

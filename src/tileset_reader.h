@@ -32,7 +32,8 @@ struct tileset {
 tileset load_tileset(const path_char* path);
 
 // Reads a tileset from a stream positioned at the start of the file. The
-// stream stays open; it must be seekable.
+// stream stays open. A stream that cannot seek (a pipe) gives what a file of
+// the same bytes gives; it is read no further than the end of the pixel block.
 tileset read_tileset(std::FILE* file);
 
 }  // namespace glyphor

@@ -101,14 +101,13 @@ std::string bad_geometry(const std::string& actual) {
 
 using test::run_result;
 
-// Runs the program in folder with args; file_size_limit caps what it may write
-// (see run_program for the signal).
+// Runs the program in folder with args, set up as how says.
 run_result run_in(const std::string& folder, const std::vector<std::string>& args,
-                  rlim_t file_size_limit = RLIM_INFINITY, bool size_signal_ignored = true) {
+                  const test::run_options& how = {}) {
     std::vector<std::string> words = options.runner;
     words.push_back(options.program);
     words.insert(words.end(), args.begin(), args.end());
-    return test::run_program(words, folder, file_size_limit, size_signal_ignored);
+    return test::run_program(words, folder, how);
 }
 
 std::string console(std::string text) {
@@ -128,9 +127,8 @@ void expect_run(const run_result& result, const std::string& out, int status) {
 struct cli : ::testing::Test {
     test::temp_dir dir;
     std::string path(const std::string& name) const { return dir.file(name); }
-    run_result run(const std::vector<std::string>& args, rlim_t file_size_limit = RLIM_INFINITY,
-                   bool size_signal_ignored = true) {
-        return run_in(dir.path(), args, file_size_limit, size_signal_ignored);
+    run_result run(const std::vector<std::string>& args, const test::run_options& how = {}) {
+        return run_in(dir.path(), args, how);
     }
     void save(const std::string& name, const std::vector<std::uint8_t>& bytes) const {
         ASSERT_TRUE(write_file_bytes(path(name).c_str(), bytes));
@@ -289,6 +287,56 @@ TEST_F(cli, unreadable_tilesets_are_reported_and_leave_no_output) {
     EXPECT_EQ(folder_contents(), (std::vector<std::string>{"folder.bmp", "in.bmp"}));
 }
 
+// "convert art.png bmp:- | glyphor /dev/stdin charset.bin": a stream that
+// cannot seek must give exactly what a file of the same bytes gives.
+TEST_F(cli, a_tileset_through_a_pipe_gives_what_the_file_gives) {
+    // Windows has no /dev/stdin; under Wine the name reaches the Unix file of
+    // Wine's server process, not the program's own standard input.
+    if (options.windows) GTEST_SKIP() << "a Windows program has no /dev/stdin";
+    struct stat stdin_file {};  // lstat: the link itself, whatever this process's input is
+    if (lstat("/dev/stdin", &stdin_file) != 0) GTEST_SKIP() << "this system has no /dev/stdin";
+    const bmp::rgb_image image = test::random_tileset(27);
+    const std::vector<std::uint8_t> plain = bmp::encode(image);
+    auto with_offset = [&](std::uint32_t offset) {
+        std::vector<std::uint8_t> bytes = plain;
+        bmp::put_le32(bytes, 10, offset);
+        return bytes;
+    };
+    const std::vector<std::vector<std::uint8_t>> files = {
+        plain,                                                      // offset 54
+        with_offset(0),                                             // the header is pixels too
+        with_offset(20),                                            // inside the header
+        with_offset(33),                                            // the last header byte
+        with_offset(34),                                            // right after it
+        bmp::encode(image, {.top_down = true, .gap = 150000}),      // a gap of three blocks
+        std::vector<std::uint8_t>(plain.begin(), plain.end() - 1),  // ends one byte early
+        std::vector<std::uint8_t>(plain.begin(), plain.begin() + 33),
+        with_offset(static_cast<std::uint32_t>(plain.size() + 10)),  // ends before the pixels
+        with_offset(0x80000000U),
+        {},
+    };
+    const std::size_t loading = 6;  // the first six load, the others hold no whole tileset
+    auto charset = [&] {
+        std::vector<std::uint8_t> bytes;
+        if (test::file_exists(path("out.bin"))) bytes = test::read_file(path("out.bin"));
+        std::filesystem::remove(path("out.bin"));
+        return bytes;
+    };
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        SCOPED_TRACE(i);
+        save("in.bmp", files[i]);
+        const run_result from_file = run({"in.bmp", "out.bin", "200"});
+        const std::vector<std::uint8_t> file_charset = charset();
+        const run_result from_pipe = run({"/dev/stdin", "out.bin", "200"}, {.input = files[i]});
+        EXPECT_EQ(from_file.status, i < loading ? 0 : 1);
+        EXPECT_EQ(file_charset.size(), i < loading ? 1600U : 0U);
+        EXPECT_EQ(from_pipe.status, from_file.status);
+        EXPECT_EQ(from_pipe.out, from_file.out);
+        EXPECT_EQ(from_pipe.err, from_file.err);
+        EXPECT_EQ(charset(), file_charset);
+    }
+}
+
 TEST_F(cli, count_zero_converts_but_leaves_the_output_path_alone) {
     save("in.bmp", bmp::encode(test::random_tileset(23)));
     save("out.bin", {'k', 'e', 'e', 'p'});
@@ -325,7 +373,7 @@ TEST_F(cli, file_names_beyond_the_ansi_code_page_open_and_print_as_the_console_c
         banner + "Erreur: Impossible de creer le fichier de sortie " + shown("日本/out.bin") + "\n",
         1);
     // The partial file is removed by its wide name too.
-    expect_run(run({input, output}, 1000),
+    expect_run(run({input, output}, {.file_size_limit = 1000}),
                banner + "Erreur: Impossible d'ecrire le fichier de sortie " + shown(output) + "\n",
                1);
     EXPECT_EQ(folder_contents(), std::vector<std::string>{input});
@@ -338,12 +386,15 @@ TEST_F(cli, output_failures_are_reported_and_never_leave_a_partial_file) {
 
     // A disk that fills up part way: nothing of the charset may stay behind.
     const std::string write_failed = banner + "Erreur: Impossible d'ecrire le fichier de sortie ";
-    expect_run(run({"in.bmp", "out.bin"}, 1000), write_failed + "out.bin\n", 1);
+    expect_run(run({"in.bmp", "out.bin"}, {.file_size_limit = 1000}), write_failed + "out.bin\n",
+               1);
     EXPECT_FALSE(test::file_exists(path("out.bin")));
     // `ulimit -f 1` as a shell leaves it: SIGXFSZ would end the program half
     // way through the write, silent. Windows has no such signal (and Wine would
     // be ended by it in the program's place): there the limit only fails writes.
-    expect_run(run({"in.bmp", "out.bin"}, 1024, options.windows), write_failed + "out.bin\n", 1);
+    expect_run(run({"in.bmp", "out.bin"},
+                   {.file_size_limit = 1024, .size_signal_ignored = options.windows}),
+               write_failed + "out.bin\n", 1);
     EXPECT_FALSE(test::file_exists(path("out.bin")));
 
     // A full device: reported, and the device is not removed.
@@ -367,7 +418,8 @@ TEST_F(cli, a_failed_write_through_a_link_removes_the_file_it_names_not_the_link
     save("out/charset.bin", {'o', 'l', 'd'});
     std::filesystem::create_symlink("out/charset.bin", path("link.bin"));
     const std::string write_failed = banner + "Erreur: Impossible d'ecrire le fichier de sortie ";
-    expect_run(run({"in.bmp", "link.bin"}, 1000), write_failed + "link.bin\n", 1);
+    expect_run(run({"in.bmp", "link.bin"}, {.file_size_limit = 1000}), write_failed + "link.bin\n",
+               1);
     EXPECT_FALSE(test::file_exists(path("out/charset.bin")));
     EXPECT_TRUE(std::filesystem::is_symlink(path("link.bin")));
     expect_run(run({"in.bmp", "link.bin"}), success("link.bin", 256), 0);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <sstream>
 #include <string>
 
@@ -19,14 +20,16 @@ struct preview : ::testing::Test {
 
     test::run_result last;
 
-    // Runs program with args, file names in dir; returns the exit status.
-    int run(const char* program, const std::vector<std::string>& args) {
+    // Runs program with args, file names in dir, input (if any) through a pipe
+    // on standard input; returns the exit status.
+    int run(const char* program, const std::vector<std::string>& args,
+            const std::optional<std::vector<std::uint8_t>>& input = std::nullopt) {
         std::vector<std::string> command;
         std::istringstream runner{GLYPHOR_TEST_RUNNER};
         for (std::string word; runner >> word;) command.push_back(word);
         command.emplace_back(program);
         command.insert(command.end(), args.begin(), args.end());
-        last = test::run_program(command, dir.path());
+        last = test::run_program(command, dir.path(), {.input = input});
         return last.status;
     }
     int run_preview(const std::string& charset, const std::string& picture) {
@@ -50,7 +53,7 @@ TEST_F(preview, charsets_of_every_size_come_back_through_glyphor) {
         std::vector<std::uint8_t> charset = test::random_bytes(static_cast<std::size_t>(tiles) * 8);
         save("charset.bin", charset);
         ASSERT_EQ(run_preview("charset.bin", "preview.bmp"), 0) << last.err;
-        EXPECT_EQ(last.err, "");
+        EXPECT_EQ(last.out, "");
 
         ASSERT_EQ(run(GLYPHOR_PROGRAM, {"preview.bmp", "back.bin", std::to_string(tiles)}), 0);
         EXPECT_EQ(test::read_file(dir.file("back.bin")), charset);
@@ -70,6 +73,23 @@ TEST_F(preview, charsets_of_every_size_come_back_through_glyphor) {
         ASSERT_EQ(run(GLYPHOR_PROGRAM, {"preview.bmp", "all.bin"}), 0);
         charset.resize(2048, 0);
         EXPECT_EQ(test::read_file(dir.file("all.bin")), charset);
+    }
+}
+
+// "glyphor-preview /dev/stdin /dev/stdout | convert bmp:- preview.png": the
+// picture alone on standard output, every word of the message on standard error.
+TEST_F(preview, works_in_a_pipe_both_ways) {
+    for (const int tiles : {1, 256}) {
+        SCOPED_TRACE(tiles);
+        const std::vector<std::uint8_t> charset =
+            test::random_bytes(static_cast<std::size_t>(tiles) * 8);
+        save("charset.bin", charset);
+        ASSERT_EQ(run_preview("charset.bin", "preview.bmp"), 0);
+        ASSERT_EQ(run(GLYPHOR_PREVIEW_PROGRAM, {"/dev/stdin", "/dev/stdout"}, charset), 0);
+        const std::vector<std::uint8_t> picture = test::read_file(dir.file("preview.bmp"));
+        EXPECT_EQ(last.out, std::string(picture.begin(), picture.end()));
+        EXPECT_EQ(last.err, "glyphor-preview: /dev/stdout shows the " + std::to_string(tiles) +
+                                (tiles == 1 ? " tile" : " tiles") + " of /dev/stdin\n");
     }
 }
 

@@ -109,7 +109,7 @@ std::string text_of(const std::string& path) {
 }  // namespace
 
 run_result run_program(const std::vector<std::string>& command, const std::string& folder,
-                       rlim_t file_size_limit, bool size_signal_ignored) {
+                       const run_options& how) {
     std::vector<std::string> words = command;
     std::vector<char*> argv;
     argv.reserve(words.size() + 1);
@@ -119,23 +119,40 @@ run_result run_program(const std::vector<std::string>& command, const std::strin
     const temp_dir capture;
     const std::string out_path = capture.file("stdout");
     const std::string err_path = capture.file("stderr");
+    // Both ends close at exec: the child keeps only its standard input.
+    int pipe_ends[2] = {-1, -1};
+    if (how.input && pipe2(pipe_ends, O_CLOEXEC) != 0) throw std::runtime_error("pipe2 failed");
     std::fflush(nullptr);
     const pid_t child = fork();
     if (child == 0) {
-        const int in = open("/dev/null", O_RDONLY);
+        const int in = how.input ? pipe_ends[0] : open("/dev/null", O_RDONLY);
         const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (in < 0 || out < 0 || err < 0 || chdir(folder.c_str()) != 0) _exit(127);
         dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);
-        if (file_size_limit != RLIM_INFINITY) {
-            const rlimit limit{file_size_limit, file_size_limit};
-            std::signal(SIGXFSZ, size_signal_ignored ? SIG_IGN : SIG_DFL);
+        fcntl(0, F_SETFD, 0);  // the pipe may have been made as fd 0 itself, close-on-exec
+        if (how.file_size_limit != RLIM_INFINITY) {
+            const rlimit limit{how.file_size_limit, how.file_size_limit};
+            std::signal(SIGXFSZ, how.size_signal_ignored ? SIG_IGN : SIG_DFL);
             setrlimit(RLIMIT_FSIZE, &limit);
         }
+        std::signal(SIGPIPE, SIG_DFL);  // the feeding below ignores it; the program must not
         execvp(argv[0], argv.data());
         _exit(127);
+    }
+    if (how.input) {
+        // The program may stop reading early: that ends the feeding, not the test.
+        close(pipe_ends[0]);
+        std::signal(SIGPIPE, SIG_IGN);
+        for (std::size_t done = 0; child > 0 && done < how.input->size();) {
+            const ssize_t wrote =
+                write(pipe_ends[1], how.input->data() + done, how.input->size() - done);
+            if (wrote <= 0) break;
+            done += static_cast<std::size_t>(wrote);
+        }
+        close(pipe_ends[1]);
     }
     run_result result;
     int status = 0;

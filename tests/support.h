@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,12 +52,20 @@ struct run_result {
     std::string err;
 };
 
-// Runs command (its first word found on PATH) in folder, with no input, and
-// captures its output. file_size_limit caps the size of any file it writes.
-// With size_signal_ignored a write past it fails with EFBIG, as on a disk that
-// fills up; without, SIGXFSZ stays as a shell's `ulimit -f` leaves it, and
-// ends the process unless the process ignores it itself.
+// How run_program sets up the program it runs.
+struct run_options {
+    // Caps the size of any file the program writes.
+    rlim_t file_size_limit = RLIM_INFINITY;
+    // With a limit, SIGXFSZ ignored makes a write past it fail with EFBIG, as
+    // on a disk that fills up; not ignored, it stays as a shell's `ulimit -f`
+    // leaves it, and ends the process unless the process ignores it itself.
+    bool size_signal_ignored = true;
+    // Standard input: these bytes through a pipe that then ends, or /dev/null.
+    std::optional<std::vector<std::uint8_t>> input = std::nullopt;
+};
+
+// Runs command (its first word found on PATH) in folder and captures its output.
 run_result run_program(const std::vector<std::string>& command, const std::string& folder,
-                       rlim_t file_size_limit = RLIM_INFINITY, bool size_signal_ignored = true);
+                       const run_options& how = {});
 
 }  // namespace glyphor::test
