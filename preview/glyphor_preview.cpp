@@ -20,6 +20,7 @@
 
 #include "bmp_writer.h"
 #include "file_bytes.h"
+#include "file_io.h"
 #include "geometry.h"
 
 namespace {
@@ -53,6 +54,7 @@ rgb_image draw(const std::vector<std::uint8_t>& charset) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    glyphor::fail_writes_past_file_size_limit();
     if (argc != 3) {
         std::fprintf(stderr, "usage: glyphor-preview <charset.bin> <preview.bmp>\n");
         return 1;

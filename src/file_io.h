@@ -3,6 +3,7 @@
 // left behind. Plain C and system calls only: no stream or locale machinery.
 #pragma once
 
+#include <csignal>
 #include <cstdio>
 #include <memory>
 
@@ -30,6 +31,16 @@ inline file_handle open_file(const path_char* path, open_mode mode) {
     return file_handle{_wfopen(path, mode == open_mode::read ? L"rb" : L"wb")};
 #else
     return file_handle{std::fopen(path, mode == open_mode::read ? "rb" : "wb")};
+#endif
+}
+
+// Past a file-size limit (ulimit -f) the system would end the program with
+// SIGXFSZ in the middle of a write: no message, and half a file left behind.
+// Ignored, the write fails instead, and is reported and cleaned up like one to
+// a full disk. Systems without the signal have nothing to ignore.
+inline void fail_writes_past_file_size_limit() {
+#ifdef SIGXFSZ
+    std::signal(SIGXFSZ, SIG_IGN);
 #endif
 }
 

@@ -3,7 +3,6 @@
 // reader, the packer and the writer in turn, and decides the exit status.
 
 #include <climits>
-#include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <optional>
@@ -240,13 +239,7 @@ int wmain(int argc, wchar_t** argv) {
 }
 #else
 int main(int argc, char** argv) {
-    // Past a file-size limit (ulimit -f) the system would end the program with
-    // SIGXFSZ in the middle of the write: no message, and half a charset left
-    // behind. Ignored, the write fails instead, and is reported and cleaned up
-    // like one to a full disk.
-#ifdef SIGXFSZ
-    std::signal(SIGXFSZ, SIG_IGN);
-#endif
+    glyphor::fail_writes_past_file_size_limit();
     return glyphor::run(argc, argv);
 }
 #endif

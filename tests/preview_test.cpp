@@ -117,6 +117,12 @@ TEST_F(preview, files_of_no_charset_size_are_refused_and_nothing_is_written) {
     save("charset.bin", std::vector<std::uint8_t>(8, 0xAA));
     EXPECT_EQ(run_preview("charset.bin", "no/such/folder.bmp"), 1);
     EXPECT_NE(last.err.find("cannot write"), std::string::npos);
+    // Past a file-size limit the write fails like one to a full disk: the
+    // signal that would end the program half way is not left to do so.
+    last = test::run_program({GLYPHOR_PREVIEW_PROGRAM, "charset.bin", "preview.bmp"}, dir.path(),
+                             {.file_size_limit = 1024, .size_signal_ignored = false});
+    EXPECT_EQ(last.status, 1);
+    EXPECT_NE(last.err.find("cannot write"), std::string::npos);
     EXPECT_EQ(run(GLYPHOR_PREVIEW_PROGRAM, {"charset.bin"}), 1);
     EXPECT_NE(last.err.find("usage: glyphor-preview"), std::string::npos);
     EXPECT_FALSE(test::file_exists(dir.file("preview.bmp")));
