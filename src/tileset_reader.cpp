@@ -75,6 +75,13 @@ bool read_block_forward(std::FILE* file, const unsigned char* header, std::uint3
 }  // namespace
 
 tileset read_tileset(std::FILE* file) {
+    // ftell tells a pipe from a file without reading anything; a failed fseek
+    // may already have dropped what stdio had buffered, so it is not asked.
+    // A pipe is read unbuffered: stdio would otherwise take a whole buffer
+    // from it, past the end of the pixels, which belongs to whatever follows.
+    const bool seekable = std::ftell(file) >= 0;
+    if (!seekable) std::setvbuf(file, nullptr, _IONBF, 0);
+
     unsigned char header[header_bytes];
     const std::size_t file_header_read = std::fread(header, 1, file_header_size, file);
     if (file_header_read == 0 && std::ferror(file)) {
@@ -104,9 +111,6 @@ tileset read_tileset(std::FILE* file) {
     // seek to, holds no tileset: nothing is made up for missing bytes.
     const std::uint32_t pixel_offset = le32(header + pixel_offset_at);
     if (pixel_offset > INT32_MAX) return outcome_only(load_outcome::not_bmp);
-    // ftell tells a pipe from a file without touching what stdio has buffered;
-    // a failed fseek may already have dropped those bytes.
-    const bool seekable = std::ftell(file) >= 0;
     if (seekable && std::fseek(file, static_cast<long>(pixel_offset), SEEK_SET) != 0) {
         return outcome_only(load_outcome::not_bmp);
     }
