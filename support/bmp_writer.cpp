@@ -1,5 +1,7 @@
 #include "bmp_writer.h"
 
+#include "geometry.h"
+
 namespace glyphor::bmp {
 
 rgb_image::rgb_image(int width, int height, rgb fill)
@@ -8,13 +10,11 @@ rgb_image::rgb_image(int width, int height, rgb fill)
       pixels_(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), fill) {}
 
 void draw_tile(rgb_image& image, int tile, const std::uint8_t* rows, rgb light, rgb dark) {
-    constexpr int side = 8;
-    constexpr int tiles_across = 32;
-    const int left = tile % tiles_across * side;
-    const int top = tile / tiles_across * side;
-    for (int y = 0; y < side; ++y) {
-        for (int x = 0; x < side; ++x) {
-            const bool set = ((rows[y] >> (side - 1 - x)) & 1U) != 0;
+    const int left = tile % tiles_per_row * tile_size;
+    const int top = tile / tiles_per_row * tile_size;
+    for (int y = 0; y < tile_size; ++y) {
+        for (int x = 0; x < tile_size; ++x) {
+            const bool set = ((rows[y] >> (tile_size - 1 - x)) & 1U) != 0;
             image.at(left + x, top + y) = set ? light : dark;
         }
     }
