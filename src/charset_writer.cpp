@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace glyphor {
 namespace {
@@ -131,12 +132,7 @@ write_outcome write_charset(const path_char* path, const std::uint8_t* charset, 
     file_handle file = open_file(path, open_mode::write);
     if (!file) return write_outcome::create_failed;
     const std::size_t size = static_cast<std::size_t>(tile_count) * bytes_per_tile;
-    const bool all_written = std::fwrite(charset, 1, size, file.get()) == size;
-    // A full disk often shows only when the buffered bytes go out. Flush first
-    // and check it on its own: not every runtime's fclose reports a failed flush.
-    const bool flushed = std::fflush(file.get()) == 0;
-    const bool closed = std::fclose(file.release()) == 0;
-    if (!all_written || !flushed || !closed) {
+    if (!write_and_close(std::move(file), charset, size)) {
         remove_partial_file(path);
         return write_outcome::write_failed;
     }

@@ -13,6 +13,13 @@
 
 namespace glyphor {
 
+bool write_and_close(file_handle file, const void* bytes, std::size_t size) {
+    const bool all_written = std::fwrite(bytes, 1, size, file.get()) == size;
+    const bool flushed = std::fflush(file.get()) == 0;
+    const bool closed = std::fclose(file.release()) == 0;
+    return all_written && flushed && closed;
+}
+
 #ifdef _WIN32
 namespace {
 

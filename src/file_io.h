@@ -4,6 +4,7 @@
 #pragma once
 
 #include <csignal>
+#include <cstddef>
 #include <cstdio>
 #include <memory>
 
@@ -33,6 +34,11 @@ inline file_handle open_file(const path_char* path, open_mode mode) {
     return file_handle{std::fopen(path, mode == open_mode::read ? "rb" : "wb")};
 #endif
 }
+
+// Writes size bytes to file and closes it; true when every byte reached the
+// file. A full disk often shows only when the buffered bytes go out, so the
+// flush is checked on its own: not every runtime's fclose reports a failed one.
+bool write_and_close(file_handle file, const void* bytes, std::size_t size);
 
 // Past a file-size limit (ulimit -f) the system would end the program with
 // SIGXFSZ in the middle of a write: no message, and half a file left behind.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 #include "file_io.h"
 
@@ -25,10 +26,7 @@ std::optional<std::vector<std::uint8_t>> read_file_bytes(const char* path, std::
 bool write_file_bytes(const char* path, const std::vector<std::uint8_t>& bytes) {
     file_handle file{std::fopen(path, "wb")};
     if (!file) return false;
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
-    // Flushed and checked on its own: not every runtime's fclose reports a failed flush.
-    const bool flushed = std::fflush(file.get()) == 0;
-    if (std::fclose(file.release()) == 0 && written && flushed) return true;
+    if (write_and_close(std::move(file), bytes.data(), bytes.size())) return true;
     // A partly written file is no copy of bytes.
     remove_partial_file(path);
     return false;
