@@ -2,22 +2,9 @@
 # costs against /bin/true in whole-process instructions (callgrind counts, the
 # same from run to run), and the size of the stripped program, must stay within
 # their limits: at most 1.10 times, at most 800 KiB (and glyphor.exe at most
-# 64 KiB, when the Windows stage has built it). cmake --install of this build
-# must install the programs stripped.
+# 64 KiB, when the Windows stage has built it).
 set -euo pipefail
 . scripts/lib.sh
 need_packages cmake make g++ binutils valgrind
 cmake --workflow --preset sample
 bench/instructions.sh --check-limits build/release/glyphor examples/tileset.bmp
-
-prefix=$(mktemp -d)
-trap 'rm -rf "$prefix"' EXIT
-cmake --install build/release --prefix "$prefix" >/dev/null
-for program in glyphor glyphor-preview; do
-    if readelf -S "$prefix/bin/$program" | grep -q '\.symtab'; then
-        echo "installed with its symbol table: $program"
-        exit 1
-    fi
-done
-echo "installed stripped: glyphor ($(stat -c %s "$prefix/bin/glyphor") bytes)," \
-    "glyphor-preview ($(stat -c %s "$prefix/bin/glyphor-preview") bytes)"

@@ -1,9 +1,9 @@
 # cmake --install into a fresh prefix: both programs and both man pages land
-# in the usual places, the installed programs convert the sample and draw it
-# back, and the man pages format without warnings.
+# in the usual places, the programs stripped, the installed programs convert
+# the sample and draw it back, and the man pages format without warnings.
 set -euo pipefail
 . scripts/lib.sh
-need_packages cmake make g++ groff-base
+need_packages cmake make g++ binutils groff-base
 cmake --workflow --preset sample
 
 prefix=$(mktemp -d)
@@ -14,6 +14,14 @@ for file in bin/glyphor bin/glyphor-preview share/man/man1/glyphor.1 \
     [ -f "$prefix/$file" ] || { echo "not installed: $file"; exit 1; }
 done
 echo "installed: $(cd "$prefix" && find . -type f | sort | tr '\n' ' ')"
+for program in glyphor glyphor-preview; do
+    if readelf -S "$prefix/bin/$program" | grep -q '\.symtab'; then
+        echo "installed with its symbol table: $program"
+        exit 1
+    fi
+done
+echo "installed stripped: glyphor ($(stat -c %s "$prefix/bin/glyphor") bytes)," \
+    "glyphor-preview ($(stat -c %s "$prefix/bin/glyphor-preview") bytes)"
 
 sample_round_trip "$prefix/bin" "$prefix"
 
