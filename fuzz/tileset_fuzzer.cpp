@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -106,20 +107,10 @@ void check_packing(const glyphor::tileset& tiles, int tile_count,
 // pipe can hold at once are left to the file.
 void check_pipe_agrees(const glyphor::tileset& from_file, const std::uint8_t* file,
                        std::size_t size) {
-    int ends[2];
-    check(pipe2(ends, O_CLOEXEC) == 0, "cannot create a pipe");
-    const int capacity = fcntl(ends[1], F_SETPIPE_SZ, 1 << 20);
-    if (capacity < 0 || size > static_cast<std::size_t>(capacity)) {
-        close(ends[0]);
-        close(ends[1]);
-        return;
-    }
-    check(size == 0 || write(ends[1], file, size) == static_cast<ssize_t>(size),
-          "cannot fill the pipe");
-    close(ends[1]);
-    const glyphor::file_handle stream{fdopen(ends[0], "rb")};
-    check(stream != nullptr, "cannot read the pipe");
-    const glyphor::tileset from_pipe = glyphor::read_tileset(stream.get());
+    const std::optional<glyphor::test::piped_tileset> piped =
+        glyphor::test::read_tileset_through_pipe(file, size);
+    if (!piped) return;
+    const glyphor::tileset& from_pipe = piped->tiles;
     check(from_pipe.outcome == from_file.outcome && from_pipe.width == from_file.width &&
               from_pipe.height == from_file.height &&
               from_pipe.bits_per_pixel == from_file.bits_per_pixel &&

@@ -99,6 +99,25 @@ std::vector<std::uint8_t> random_bytes(std::size_t n) {
     return bytes;
 }
 
+std::optional<piped_tileset> read_tileset_through_pipe(const std::uint8_t* bytes,
+                                                       std::size_t size) {
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0) throw std::runtime_error("pipe2 failed");
+    const file_handle stream{fdopen(ends[0], "rb")};
+    if (!stream) throw std::runtime_error("fdopen failed");
+    const int capacity = fcntl(ends[1], F_SETPIPE_SZ, 1 << 20);
+    const bool fits = capacity >= 0 && size <= static_cast<std::size_t>(capacity) &&
+                      (size == 0 || write(ends[1], bytes, size) == static_cast<ssize_t>(size));
+    close(ends[1]);
+    if (!fits) return std::nullopt;
+    piped_tileset piped{read_tileset(stream.get()), {}};
+    std::uint8_t block[4096];
+    for (ssize_t got = 0; (got = read(ends[0], block, sizeof block)) > 0;) {
+        piped.left.insert(piped.left.end(), block, block + got);
+    }
+    return piped;
+}
+
 namespace {
 
 std::string text_of(const std::string& path) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "bmp_writer.h"
+#include "tileset_reader.h"
 
 namespace glyphor::test {
 
@@ -45,6 +46,16 @@ std::vector<std::uint8_t> expected_charset(const std::vector<std::uint8_t>& bmp_
 
 // n pseudo-random bytes, the same for the same n.
 std::vector<std::uint8_t> random_bytes(std::size_t n);
+
+// What read_tileset made of a file's bytes fed to it through a pipe, which
+// cannot seek, and the bytes it left unread in the pipe.
+struct piped_tileset {
+    tileset tiles;
+    std::vector<std::uint8_t> left;
+};
+
+// Nothing when the pipe cannot hold all size bytes at once.
+std::optional<piped_tileset> read_tileset_through_pipe(const std::uint8_t* bytes, std::size_t size);
 
 struct run_result {
     int status = -1;  // the exit status, -1 when the program did not exit normally
