@@ -7,6 +7,10 @@
 ; or failing that from a folder given with -I:
 ;
 ;   acme -f cbm -o show-c64.prg -I path/to/charset/folder show-c64.asm
+;
+; With -DMULTICOLOUR=1 the characters are shown in multicolour mode, each pair
+; of bits one double-width pixel: 00 black ($d021), 01 red ($d022), 10 cyan
+; ($d023), 11 white (the colour RAM, 8 + white).
 
 !cpu 6502
 
@@ -15,6 +19,11 @@ colours = $d800                 ; colour RAM, one colour per screen cell
 charset = $2000                 ; the VIC's bank 0 sees RAM here (ROM at $1000-$1fff)
 top     = 8                     ; first screen row shown
 left    = 4                     ; first screen column shown
+!ifdef MULTICOLOUR {
+colour  = 8 + 1                 ; white, multicolour (colour RAM bit 3 set)
+} else {
+colour  = 1                     ; white
+}
 
         * = $0801               ; BASIC's start: a PRG that LOAD puts in place
 ; 10 SYS 2061
@@ -51,7 +60,7 @@ start
 -       txa
         ora #row * 32
         sta screen + (top + row) * 40 + left,x
-        lda #1                  ; white
+        lda #colour
         sta colours + (top + row) * 40 + left,x
         inx
         cpx #32
@@ -59,9 +68,21 @@ start
 }
         lda #$18                ; screen at $0400, characters at $2000
         sta $d018
+!ifdef MULTICOLOUR {
+        lda #2                  ; bits 01: red
+        sta $d022
+        lda #3                  ; bits 10: cyan
+        sta $d023
+        lda $d016               ; multicolour mode on
+        ora #$10
+        sta $d016
+}
         jmp *                   ; stay: returning to BASIC would scroll the screen
 
         * = charset             ; (the gap up to here is filled with zeros)
         !binary "charset.bin"
-!if * > charset + $800 { !error "charset.bin holds more than 256 characters of 8 bytes" }
+!if * > charset + $800 {
+        !error "charset.bin holds more than 256 characters of 8 bytes"
+} else {
         !fill charset + $800 - *, 0
+}

@@ -9,6 +9,14 @@
 ; folder given with -I:
 ;
 ;   acme -f cbm -o show-vic20.prg -I path/to/charset/folder show-vic20.asm
+;
+; With -DMULTICOLOUR=1 the characters are shown in multicolour mode, each pair
+; of bits one double-width pixel: 00 black (screen colour), 01 red (border
+; colour), 10 cyan (the colour RAM, 8 + cyan), 11 white (auxiliary colour).
+;
+; It is for the unexpanded machine: with memory added, BASIC starts elsewhere,
+; LOAD moves the program there and its SYS misses. Its bytes reach the screen
+; at $1e00, which leaves BASIC no room: after RUN/STOP + RESTORE, type NEW.
 
 !cpu 6502
 
@@ -17,6 +25,13 @@ colours = $9600                 ; its colour RAM, one colour per screen cell
 charset = $1c00                 ; 64 characters of RAM right below the screen
 top     = 9                     ; first screen row shown
 left    = 3                     ; first screen column shown
+!ifdef MULTICOLOUR {
+colour  = 8 + 3                 ; cyan, multicolour (colour RAM bit 3 set)
+border  = 2                     ; red: the border colour is bits 01
+} else {
+colour  = 1                     ; white, hi-res (colour RAM bit 3 clear)
+border  = 0                     ; black
+}
 
         * = $1001               ; BASIC's start on the unexpanded machine
 ; 10 SYS 4109
@@ -32,8 +47,14 @@ start
 !if start != 4109 { !error "the SYS line must name start" }
         lda #$80                ; keep SHIFT + C= from switching the character set
         sta $0291
-        lda #$08                ; black background and border, normal (not inverted) colours
+        lda #$08 | border       ; black background, normal (not inverted) colours
         sta $900f
+!ifdef MULTICOLOUR {
+        lda $900e               ; bits 11: white, the auxiliary colour; the
+        and #$0f                ; sound volume stays as it is
+        ora #$10
+        sta $900e
+}
         ldx #0                  ; fill the screen with character 32 in black: every
 -       lda #32                 ; cell but the shown ones stays invisible, whatever
         sta screen,x            ; character 32 looks like ($1ffa-$1fff, past the
@@ -48,7 +69,7 @@ start
 -       txa
         ora #row * 16
         sta screen + (top + row) * 22 + left,x
-        lda #1                  ; white, hi-res (colour RAM bit 3 clear)
+        lda #colour
         sta colours + (top + row) * 22 + left,x
         inx
         cpx #16
