@@ -1,7 +1,7 @@
 # Makes one file of the Debian package or the Windows zip at build time:
 #
-#   cmake -DKIND=<kind> -DIN=<source> -DOUT=<file> [-DVERSION=..] [-DMAINTAINER=..]
-#         -P package_file.cmake
+#   cmake -DKIND=<kind> -DIN=<source> -DOUT=<file> [-DVERSION=..] [-DCHANGELOG=..]
+#         [-DMAINTAINER=..] -P package_file.cmake
 #
 #   manual-gz     a manual page compressed as Debian wants it (gzip -9n)
 #   manual-text   a manual page as plain text with CRLF line ends (no overstrikes)
@@ -9,9 +9,9 @@
 #   changelog-gz  CHANGELOG.md as a compressed Debian changelog, one entry a section
 #   copyright     LICENSE as a machine-readable Debian copyright file
 #
-# The manual kinds check that the page's .TH line names the project's VERSION,
-# and changelog-gz that the latest entry is for it, so a release never ships
-# documents that speak of another one.
+# The manual kinds check that the page's .TH line names the project's VERSION
+# and the date of its entry in the CHANGELOG, and changelog-gz that the latest
+# entry is for it, so a release never ships documents that speak of another one.
 
 cmake_minimum_required(VERSION 3.25)
 get_filename_component(folder "${OUT}" DIRECTORY)
@@ -44,6 +44,14 @@ if(KIND MATCHES "^manual-")
   elseif(NOT CMAKE_MATCH_1 STREQUAL VERSION)
     message(FATAL_ERROR "${IN} is for glyphor ${CMAKE_MATCH_1}, the project is ${VERSION}: "
                         "update the .TH line")
+  endif()
+  string(REPLACE "." "\\." version_pattern "${VERSION}")
+  file(STRINGS "${CHANGELOG}" entry REGEX "^## ${version_pattern} \\(" LIMIT_COUNT 1)
+  string(REGEX MATCH "\\(([0-9]+-[0-9]+-[0-9]+)\\)" entry "${entry}")
+  set(released "${CMAKE_MATCH_1}")
+  if(NOT title MATCHES "^\\.TH [^ ]+ [^ ]+ \"${released}\" " OR released STREQUAL "")
+    message(FATAL_ERROR "${IN}: the .TH line's date is not ${VERSION}'s date in ${CHANGELOG} "
+                        "(\"${released}\"): update the .TH line")
   endif()
 endif()
 

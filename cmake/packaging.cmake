@@ -22,8 +22,10 @@ function(package_file kind source output)
     OUTPUT ${glyphor_package_dir}/${output}
     COMMAND ${CMAKE_COMMAND} -DKIND=${kind} -DIN=${PROJECT_SOURCE_DIR}/${source}
             -DOUT=${glyphor_package_dir}/${output} -DVERSION=${PROJECT_VERSION}
-            -DMAINTAINER=${GLYPHOR_MAINTAINER} -P ${PROJECT_SOURCE_DIR}/cmake/package_file.cmake
+            -DCHANGELOG=${PROJECT_SOURCE_DIR}/CHANGELOG.md -DMAINTAINER=${GLYPHOR_MAINTAINER}
+            -P ${PROJECT_SOURCE_DIR}/cmake/package_file.cmake
     DEPENDS ${PROJECT_SOURCE_DIR}/${source} ${PROJECT_SOURCE_DIR}/cmake/package_file.cmake
+            ${PROJECT_SOURCE_DIR}/CHANGELOG.md
     COMMENT "Making ${output}"
     VERBATIM)
   set(glyphor_package_files ${glyphor_package_files} ${glyphor_package_dir}/${output}
