@@ -4,7 +4,9 @@
 #         [-DMAINTAINER=..] -P package_file.cmake
 #
 #   manual-gz     a manual page compressed as Debian wants it (gzip -9n)
-#   manual-text   a manual page as plain text with CRLF line ends (no overstrikes)
+#   manual-text   a manual page as plain text with CRLF line ends (no overstrikes),
+#                 for Windows: formatted with the register windows set, which
+#                 the pages test to give Windows commands in their examples
 #   crlf          a text file with CRLF line ends, for Windows
 #   changelog-gz  CHANGELOG.md as a compressed Debian changelog, one entry a section
 #   copyright     LICENSE as a machine-readable Debian copyright file
@@ -60,7 +62,7 @@ if(KIND STREQUAL "manual-gz")
 elseif(KIND STREQUAL "manual-text")
   # ASCII, no hyphenation (HY=0), and grotty's -c -b -o -u: no escape
   # sequences and no overstruck bold or underline.
-  execute_process(COMMAND groff -man -Tascii -ww -rHY=0 -P-c -P-b -P-o -P-u "${IN}"
+  execute_process(COMMAND groff -man -Tascii -ww -rHY=0 -rwindows=1 -P-c -P-b -P-o -P-u "${IN}"
                   OUTPUT_VARIABLE text ERROR_VARIABLE errors RESULT_VARIABLE status)
   if(NOT status EQUAL 0 OR NOT errors STREQUAL "")
     message(FATAL_ERROR "groff ${IN}: ${status} ${errors}")
