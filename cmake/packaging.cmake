@@ -78,7 +78,9 @@ charset file out, 8 bytes per character, ready for an assembler to include
 
 Light pixels become set bits and dark ones clear bits, so any drawing program
 can make the tileset. The tool is meant to run from build scripts, once per
-asset, and is exact and quiet: it never leaves a partial file behind.
+asset: every run prints a banner, then two success lines, the usage text or
+an error message, all on standard output, and exits with status 0 on success
+and 1 on any failure.
 
 glyphor-preview draws a charset file back as a BMP tileset, to look at a
 charset without the machine.")
