@@ -3,7 +3,8 @@
 # Debian package: lintian finds no error, it holds
 # exactly the expected files, and its unpacked programs convert the sample and
 # draw it back. The Windows zip: both programs, the documents, and the manual
-# pages as plain CRLF text.
+# pages as plain CRLF text; its README and pages name no /dev/ path, which
+# Windows lacks, and the README links only to files the zip holds.
 set -euo pipefail
 . scripts/lib.sh
 need_packages cmake make g++ gzip groff-base dpkg-dev lintian \
@@ -80,3 +81,17 @@ for page in glyphor glyphor-preview; do
     fi
     grep -q '^SYNOPSIS' "$scratch/$top/$page.txt" || { echo "$page.txt: no SYNOPSIS"; exit 1; }
 done
+# What a Windows user reads works there: no /dev/stdin or /dev/stdout, and
+# every link in the README leads to a file beside it.
+for text in "$scratch/$top"/README.md "$scratch/$top"/glyphor*.txt; do
+    if grep -n '/dev/' "$text"; then
+        echo "$text: a /dev/ path, which Windows lacks"
+        exit 1
+    fi
+done
+links=$(grep -o '\]([^)]*)' "$scratch/$top/README.md" | sed 's/^](\(.*\))$/\1/; s/#.*//' | sort -u)
+[ -n "$links" ] || { echo "README.md in the zip links to nothing: is the check still reading links?"; exit 1; }
+for link in $links; do
+    [ -f "$scratch/$top/$link" ] || { echo "README.md in the zip links to $link, which the zip lacks"; exit 1; }
+done
+echo "zip: README.md links to $(echo $links), all in the zip; no /dev/ path in its texts"
