@@ -37,3 +37,15 @@ sample_round_trip() {
     "$@" "$bin/glyphor" "$scratch/preview.bmp" "$scratch/again.bin" >/dev/null
     cmp "$scratch/charset.bin" "$scratch/again.bin"
 }
+
+# assemble ASSEMBLER SOURCE OUTPUT: assembles SOURCE, which sets no address of
+# its own, into the plain bytes OUTPUT with ACME, 64tass or ca65, in the
+# current folder (where the files it includes are).
+assemble() {
+    case $1 in
+    ACME | acme) acme -f plain --setpc 0x2000 -o "$3" "$2" ;;
+    64tass) 64tass -q --nostart -o "$3" "$2" ;;
+    ca65) ca65 -o "$3.o" "$2" && ld65 -t none -o "$3" "$3.o" && rm "$3.o" ;;
+    *) echo "assemble: no assembler called $1" >&2; return 1 ;;
+    esac
+}

@@ -1,8 +1,9 @@
 # The example programs for the C64 and the VIC-20: assembled by the machines
 # preset and by the README's acme command, each a PRG with its load address
 # and the charset where the program points the video chip. Then the one-line
-# includes that README.md and glyphor(1) give for each assembler Debian ships,
-# assembled exactly as written there.
+# includes that glyphor(1) gives for each assembler Debian ships, assembled
+# exactly as written there, and the same lines in the Windows zip's README.
+# (The docs stage assembles the README's own examples.)
 set -euo pipefail
 . scripts/lib.sh
 need_packages cmake make g++ acme 64tass cc65
@@ -35,9 +36,10 @@ check_prg "$work/show-vic20.prg" 0x1001 0x1C00 "$work/charset.bin" 512
 grep -qF 'acme -f cbm -o show-c64.prg path/to/glyphor/machines/show-c64.asm' README.md ||
     { echo "README.md no longer shows the acme command checked here"; exit 1; }
 
-# The include line for an assembler as README.md shows it: `LINE` (NAME).
+# The include line for an assembler as the Windows zip's README shows it:
+# `LINE` (NAME).
 readme_line() {
-    grep -o "\`[^\`]*\` ($1)" "$root/README.md" | sed 's/^`\(.*\)` (.*)$/\1/'
+    grep -o "\`[^\`]*\` ($1)" "$root/doc/README-windows.md" | sed 's/^`\(.*\)` (.*)$/\1/'
 }
 # ... and as glyphor(1) shows it: ".B LINE" followed by "(NAME)".
 man_line() {
@@ -48,17 +50,13 @@ man_line() {
 cp "$charset" "$work/charset.bin"
 cd "$work"
 for assembler in ACME 64tass ca65; do
-    line=$(readme_line "$assembler")
-    [ -n "$line" ] || { echo "README.md names no include line for $assembler"; exit 1; }
-    [ "$(man_line "$assembler")" = "$line" ] ||
-        { echo "glyphor(1) and README.md differ for $assembler"; exit 1; }
+    line=$(man_line "$assembler")
+    [ -n "$line" ] || { echo "glyphor(1) names no include line for $assembler"; exit 1; }
+    [ "$(readme_line "$assembler")" = "$line" ] ||
+        { echo "glyphor(1) and the Windows zip's README differ for $assembler"; exit 1; }
     printf '%s\n' "$line" >include.s
-    rm -f include.bin include.o
-    case $assembler in
-    ACME) acme -f plain --setpc 0x2000 -o include.bin include.s ;;
-    64tass) 64tass -q --nostart -o include.bin include.s ;;
-    ca65) ca65 -o include.o include.s && ld65 -t none -o include.bin include.o ;;
-    esac
+    rm -f include.bin
+    assemble "$assembler" include.s include.bin
     cmp include.bin charset.bin
     echo "$assembler: $line"
 done
