@@ -2,7 +2,6 @@
 // 64 / VIC-20 charset. The driver owns every line the user sees, runs the
 // reader, the packer and the writer in turn, and decides the exit status.
 
-#include <climits>
 #include <cstdio>
 #include <optional>
 #include <string_view>
@@ -12,11 +11,6 @@
 #include "file_io.h"
 #include "geometry.h"
 #include "tileset_reader.h"
-
-#ifdef _WIN32
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
-#endif
 
 namespace glyphor {
 namespace {
@@ -215,66 +209,23 @@ int run(int argc, const path_char* const* args, const char* const* shown) {
 
 #ifndef GLYPHOR_NO_MAIN
 #ifdef _WIN32
-namespace glyphor {
-namespace {
-
-// Writes argument as the console shows it into text (size bytes, 0 to only
-// measure) and returns the bytes it takes, its ending zero included, or 0 when
-// it cannot be converted. The code page is the console's output one, or the
-// ANSI code page when the program has no console (GetConsoleOutputCP gives 0,
-// which is CP_ACP). A character the code page cannot hold prints as its
-// default character, '?', never as a look-alike that names another file.
-int console_text(const wchar_t* argument, unsigned code_page, char* text, int size) {
-    const int bytes = WideCharToMultiByte(code_page, WC_NO_BEST_FIT_CHARS, argument, -1, text, size,
-                                          nullptr, nullptr);
-    if (bytes != 0 || GetLastError() != ERROR_INVALID_FLAGS) return bytes;
-    // UTF-8 and a few other code pages accept no flags.
-    return WideCharToMultiByte(code_page, 0, argument, -1, text, size, nullptr, nullptr);
-}
-
-// The wide arguments name the files and give the count; their console text,
-// in one block, is what the messages print.
-int run_wide(int argc, const wchar_t* const* argv) {
-    const unsigned code_page = GetConsoleOutputCP();
-    const std::size_t count = argc > 0 ? static_cast<std::size_t>(argc) : 0;
-    std::size_t total = 1;  // a spare byte: never a request for nothing
-    for (std::size_t i = 0; i < count; ++i) {
-        const int bytes = console_text(argv[i], code_page, nullptr, 0);
-        total += bytes > 0 ? static_cast<std::size_t>(bytes) : 1;
-    }
-    const std::unique_ptr<char[], free_deleter> block{static_cast<char*>(std::malloc(total))};
-    using text_table = std::unique_ptr<char*[], free_deleter>;
-    const text_table shown{static_cast<char**>(std::calloc(count + 1, sizeof(char*)))};
-    if (!block || !shown) {
-        print_banner();
-        say<out_of_memory>();
-        return 1;
-    }
-    char* text = block.get();
-    std::size_t room = total;
-    for (std::size_t i = 0; i < count; ++i) {
-        const int size = room < INT_MAX ? static_cast<int>(room) : INT_MAX;
-        const int bytes = console_text(argv[i], code_page, text, size);
-        if (bytes <= 0) *text = '\0';  // nothing to show rather than a broken text
-        const std::size_t used = bytes > 0 ? static_cast<std::size_t>(bytes) : 1;
-        shown[i] = text;
-        text += used;
-        room -= used;
-    }
-    return run(argc, argv, shown.get());
-}
-
-}  // namespace
-}  // namespace glyphor
-
-// The wide-character entry point (linked with -municode).
+// The wide-character entry point (linked with -municode): the wide arguments
+// name the files and give the count; their console text is what the
+// messages print.
 int wmain(int argc, wchar_t** argv);
 int wmain(int argc, wchar_t** argv) {
-    return glyphor::run_wide(argc, argv);
+    glyphor::report_failed_writes_instead_of_dying();
+    const glyphor::console_arguments shown{argc, argv};
+    if (shown.texts() == nullptr) {
+        glyphor::print_banner();
+        glyphor::say<glyphor::out_of_memory>();
+        return 1;
+    }
+    return glyphor::run(argc, argv, shown.texts());
 }
 #else
 int main(int argc, char** argv) {
-    glyphor::fail_writes_past_file_size_limit();
+    glyphor::report_failed_writes_instead_of_dying();
     return glyphor::run(argc, argv);
 }
 #endif

@@ -107,6 +107,10 @@ TEST_F(preview, works_in_a_pipe_both_ways) {
         EXPECT_EQ(last.err, "glyphor-preview: /dev/stdout shows the " + std::to_string(tiles) +
                                 (tiles == 1 ? " tile" : " tiles") + " of /dev/stdin\n");
     }
+    // A reader that has gone: a failed write, said so, not an end by a signal.
+    EXPECT_EQ(run(GLYPHOR_PREVIEW_PROGRAM, {"charset.bin", "/dev/stdout"}, {.output_closed = true}),
+              1);
+    EXPECT_EQ(last.err, "glyphor-preview: cannot write /dev/stdout\n");
 }
 
 TEST_F(preview, files_of_no_charset_size_are_refused_and_nothing_is_written) {
