@@ -49,7 +49,7 @@ if(KIND MATCHES "^manual-")
   endif()
   string(REPLACE "." "\\." version_pattern "${VERSION}")
   file(STRINGS "${CHANGELOG}" entry REGEX "^## ${version_pattern} \\(" LIMIT_COUNT 1)
-  string(REGEX MATCH "\\(([0-9]+-[0-9]+-[0-9]+)\\)" entry "${entry}")
+  string(REGEX MATCH "\\(([0-9]+-[0-9]+-[0-9]+)[ )]" entry "${entry}")
   set(released "${CMAKE_MATCH_1}")
   if(NOT title MATCHES "^\\.TH [^ ]+ [^ ]+ \"${released}\" " OR released STREQUAL "")
     message(FATAL_ERROR "${IN}: the .TH line's date is not ${VERSION}'s date in ${CHANGELOG} "
