@@ -101,6 +101,9 @@ elseif(WIN32)
 endif()
 set(CPACK_GLYPHOR_SOURCE_DATE_EPOCH "${glyphor_source_date}")
 set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/cpack_source_date.cmake)
+# What CPack makes depends on the builder's file system, user and time zone:
+# cmake/cpack_repack.cmake makes it again.
+set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/cpack_repack.cmake)
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION devel)
