@@ -1,7 +1,8 @@
 # The packages users get: a Debian package (CPack DEB, `cmake --workflow
 # --preset package`) and a Windows zip (CPack ZIP, `cmake --workflow --preset
-# windows-package`). Included at the end of the top-level CMakeLists.txt, once
-# both programs are defined.
+# windows-package`), and the release of both with their SHA256SUMS (`cmake
+# --workflow --preset release`, the dist target). Included at the end of the
+# top-level CMakeLists.txt, once both programs are defined.
 #
 # The files made for them (compressed or plain-text manual pages, the Debian
 # changelog and copyright) are built by the glyphor_package_files target,
@@ -120,3 +121,12 @@ if(WIN32)
 endif()
 
 include(CPack)
+
+if(NOT CMAKE_CROSSCOMPILING)
+  # The release, both packages and their SHA256SUMS: cmake --workflow --preset
+  # release.
+  add_custom_target(dist
+    COMMAND ${CMAKE_COMMAND} -DSOURCE=${PROJECT_SOURCE_DIR} -DWORK=${PROJECT_BINARY_DIR}
+            -DVERSION=${PROJECT_VERSION} -P ${PROJECT_SOURCE_DIR}/cmake/dist.cmake
+    USES_TERMINAL VERBATIM)
+endif()

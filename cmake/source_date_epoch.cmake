@@ -1,6 +1,6 @@
 # The one moment every time stamp in the packages comes from, as the
 # reproducible-builds convention SOURCE_DATE_EPOCH has it: seconds since
-# 1970-01-01 00:00 UTC. Included by packaging.cmake.
+# 1970-01-01 00:00 UTC. Included by packaging.cmake and dist.cmake.
 
 # glyphor_source_date_epoch(SOURCE OUT WHY): OUT is the caller's
 # SOURCE_DATE_EPOCH when the environment sets one, else the time of the last
