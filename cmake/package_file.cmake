@@ -63,19 +63,25 @@ elseif(KIND STREQUAL "crlf")
   write_crlf("${text}")
 elseif(KIND STREQUAL "changelog-gz")
   # "## <version> (<yyyy-mm-dd>)" opens an entry, "- " an item, and the
-  # indented lines that follow continue it.
+  # indented lines that follow continue it. The date may carry a time,
+  # "(<yyyy-mm-dd> <hh:mm> UTC)", for releases made on the same day: Debian
+  # wants every entry later than the one below it. Without one it is noon.
   file(READ "${IN}" text)
   split_lines("${text}" lines)
   set(changelog "")
   set(trailer "")
   foreach(line IN LISTS lines)
-    if(line MATCHES "^## ([^ ]+) \\(([0-9]+-[0-9]+-[0-9]+)\\)")
+    if(line MATCHES "^## ([^ ]+) \\(([0-9]+-[0-9]+-[0-9]+)( ([0-9]+:[0-9]+) UTC)?\\)")
       set(version "${CMAKE_MATCH_1}")
       if(trailer STREQUAL "" AND NOT version STREQUAL VERSION)
         message(FATAL_ERROR "${IN}: the latest entry is for ${version}, the project is "
                             "${VERSION}: add its entry")
       endif()
-      execute_process(COMMAND date -u -R -d "${CMAKE_MATCH_2} 12:00" OUTPUT_VARIABLE date
+      set(time "${CMAKE_MATCH_4}")
+      if(time STREQUAL "")
+        set(time 12:00)
+      endif()
+      execute_process(COMMAND date -u -R -d "${CMAKE_MATCH_2} ${time} UTC" OUTPUT_VARIABLE date
                       OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
       string(APPEND changelog "${trailer}glyphor (${version}) unstable; urgency=medium\n\n")
       set(trailer "\n -- ${MAINTAINER}  ${date}\n\n")

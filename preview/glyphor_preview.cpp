@@ -51,52 +51,78 @@ rgb_image draw(const std::vector<std::uint8_t>& charset) {
     return image;
 }
 
-}  // namespace
+// A file as the program opens it and as its messages show it.
+struct named_file {
+    const glyphor::path_char* path;
+    const char* name;
+};
 
-int main(int argc, char** argv) {
-    glyphor::fail_writes_past_file_size_limit();
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: glyphor-preview <charset.bin> <preview.bmp>\n");
-        return 1;
-    }
-    const char* charset_path = argv[1];
-    const char* preview_path = argv[2];
-
+// Draws the charset file into a picture file.
+int preview(named_file charset_file, named_file picture) {
     // One byte past the largest charset is enough to tell that a file is too large.
     const std::optional<std::vector<std::uint8_t>> charset =
-        glyphor::read_file_bytes(charset_path, glyphor::charset_size + 1);
+        glyphor::read_file_bytes(charset_file.path, glyphor::charset_size + 1);
     if (!charset) {
-        std::fprintf(stderr, "glyphor-preview: cannot read %s\n", charset_path);
+        std::fprintf(stderr, "glyphor-preview: cannot read %s\n", charset_file.name);
         return 1;
     }
     if (charset->empty()) {
         std::fprintf(stderr,
                      "glyphor-preview: %s is empty; a charset holds 1 to 256 tiles of 8 bytes\n",
-                     charset_path);
+                     charset_file.name);
         return 1;
     }
     if (charset->size() > glyphor::charset_size) {
         std::fprintf(stderr,
                      "glyphor-preview: %s is larger than 2048 bytes; a charset holds at most 256 "
                      "tiles of 8 bytes\n",
-                     charset_path);
+                     charset_file.name);
         return 1;
     }
     if (charset->size() % glyphor::bytes_per_tile != 0) {
         std::fprintf(stderr,
                      "glyphor-preview: %s is %zu bytes, not a whole number of 8-byte tiles\n",
-                     charset_path, charset->size());
+                     charset_file.name, charset->size());
         return 1;
     }
 
-    if (!glyphor::write_file_bytes(preview_path, glyphor::bmp::encode(draw(*charset)))) {
-        std::fprintf(stderr, "glyphor-preview: cannot write %s\n", preview_path);
+    if (!glyphor::write_file_bytes(picture.path, glyphor::bmp::encode(draw(*charset)))) {
+        std::fprintf(stderr, "glyphor-preview: cannot write %s\n", picture.name);
         return 1;
     }
     // Standard output may be the picture itself (/dev/stdout in a pipe): every
     // message goes to standard error.
     const std::size_t tiles = charset->size() / glyphor::bytes_per_tile;
-    std::fprintf(stderr, "glyphor-preview: %s shows the %zu %s of %s\n", preview_path, tiles,
-                 tiles == 1 ? "tile" : "tiles", charset_path);
+    std::fprintf(stderr, "glyphor-preview: %s shows the %zu %s of %s\n", picture.name, tiles,
+                 tiles == 1 ? "tile" : "tiles", charset_file.name);
     return 0;
 }
+
+int usage() {
+    std::fprintf(stderr, "usage: glyphor-preview <charset.bin> <preview.bmp>\n");
+    return 1;
+}
+
+}  // namespace
+
+#ifdef _WIN32
+// The wide-character entry point (linked with -municode), as glyphor's: any
+// file name opens, and messages show it as the console can.
+int wmain(int argc, wchar_t** argv);
+int wmain(int argc, wchar_t** argv) {
+    glyphor::report_failed_writes_instead_of_dying();
+    if (argc != 3) return usage();
+    const glyphor::console_arguments shown{argc, argv};
+    if (shown.texts() == nullptr) {
+        std::fprintf(stderr, "glyphor-preview: out of memory\n");
+        return 1;
+    }
+    return preview({argv[1], shown.texts()[1]}, {argv[2], shown.texts()[2]});
+}
+#else
+int main(int argc, char** argv) {
+    glyphor::report_failed_writes_instead_of_dying();
+    if (argc != 3) return usage();
+    return preview({argv[1], argv[1]}, {argv[2], argv[2]});
+}
+#endif

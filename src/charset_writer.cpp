@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <utility>
 
 namespace glyphor {
 namespace {
@@ -129,14 +128,7 @@ charset_buffer pack_charset(const std::uint8_t* pixels, row_order order, int til
 }
 
 write_outcome write_charset(const path_char* path, const std::uint8_t* charset, int tile_count) {
-    file_handle file = open_file(path, open_mode::write);
-    if (!file) return write_outcome::create_failed;
-    const std::size_t size = static_cast<std::size_t>(tile_count) * bytes_per_tile;
-    if (!write_and_close(std::move(file), charset, size)) {
-        remove_partial_file(path);
-        return write_outcome::write_failed;
-    }
-    return write_outcome::written;
+    return write_file(path, charset, static_cast<std::size_t>(tile_count) * bytes_per_tile);
 }
 
 }  // namespace glyphor

@@ -18,13 +18,8 @@ charset_buffer pack_charset(const std::uint8_t* pixels, row_order order, int til
 // bits 7..0, set where the pixel's plain average of its three bytes is 128 or more.
 std::uint8_t pack_pixel_row(const std::uint8_t* pixel);
 
-enum class write_outcome {
-    written,
-    create_failed,  // the output file could not be created
-    write_failed,   // a write or the close failed; a partial regular file is removed
-};
-
-// Writes the first tile_count * 8 bytes of charset to path (tile_count > 0).
+// Writes the first tile_count * 8 bytes of charset to path (tile_count > 0),
+// as write_file writes: a failed write leaves nothing of the charset.
 write_outcome write_charset(const path_char* path, const std::uint8_t* charset, int tile_count);
 
 }  // namespace glyphor

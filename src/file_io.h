@@ -1,9 +1,9 @@
 // The platform's side of file access: how file names are spelled, opening a
-// file by name, the handle that closes it, and removing what a failed write
-// left behind. Plain C and system calls only: no stream or locale machinery.
+// file by name, the handle that closes it, and writing a whole file so that a
+// failed write leaves nothing of it behind. Plain C and system calls only: no
+// stream or locale machinery.
 #pragma once
 
-#include <csignal>
 #include <cstddef>
 #include <cstdio>
 #include <memory>
@@ -25,39 +25,67 @@ struct file_closer {
 };
 using file_handle = std::unique_ptr<std::FILE, file_closer>;
 
-// Opens path in binary mode: "rb" to read, "wb" to create or replace.
-enum class open_mode { read, write };
-inline file_handle open_file(const path_char* path, open_mode mode) {
+// Opens path for reading in binary mode ("rb").
+inline file_handle open_for_reading(const path_char* path) {
 #ifdef _WIN32
-    return file_handle{_wfopen(path, mode == open_mode::read ? L"rb" : L"wb")};
+    return file_handle{_wfopen(path, L"rb")};
 #else
-    return file_handle{std::fopen(path, mode == open_mode::read ? "rb" : "wb")};
+    return file_handle{std::fopen(path, "rb")};
 #endif
 }
 
-// Writes size bytes to file and closes it; true when every byte reached the
-// file. A full disk often shows only when the buffered bytes go out, so the
-// flush is checked on its own: not every runtime's fclose reports a failed one.
-bool write_and_close(file_handle file, const void* bytes, std::size_t size);
+// True when the stream is a file that can seek (a file on disk), false for a
+// pipe, a terminal or another device. Decided from what the descriptor is, so
+// the stream itself is not touched yet and may still be given a buffer mode.
+bool can_seek(std::FILE* file);
 
-// Past a file-size limit (ulimit -f) the system would end the program with
-// SIGXFSZ in the middle of a write: no message, and half a file left behind.
-// Ignored, the write fails instead, and is reported and cleaned up like one to
-// a full disk. Systems without the signal have nothing to ignore.
-inline void fail_writes_past_file_size_limit() {
-#ifdef SIGXFSZ
-    std::signal(SIGXFSZ, SIG_IGN);
-#endif
-}
+enum class write_outcome {
+    written,
+    create_failed,  // the file could not be created
+    write_failed,   // a write, the flush or the close failed: nothing of the bytes stays
+};
 
-// Removes what a failed write to path left behind, but only a regular file:
-// a device, a pipe or a folder named as output is never touched. When path is
-// a symbolic link, the bytes went to the file it leads to: that file is
-// removed and the link stays, so the next write through it recreates the file.
-void remove_partial_file(const path_char* path);
+// Called, when given, between a failed write and its clean-up with the name
+// written to: tests use it to change what the name leads to at that moment.
+using clean_up_seam = void (*)(const path_char* path);
+
+// Creates or replaces path with size bytes, in binary mode ("wb"). When a
+// write fails (a full disk, a file-size limit, a closed pipe), the clean-up
+// knows the file by the handle that wrote it, never by its name alone:
+// - a regular file is cut back to 0 bytes through that handle, so no partial
+//   byte survives even where its name cannot be removed (a read-only folder);
+//   under other hard links it stays, empty;
+// - its name is then removed, but only while the name (through a symbolic
+//   link: the file the link leads to) is still that same file; the link itself
+//   stays. On Windows the handle that wrote the file deletes it on closing.
+// A device, a pipe or a folder is never cut back or removed.
+write_outcome write_file(const path_char* path, const void* bytes, std::size_t size,
+                         clean_up_seam seam = nullptr);
+
+// A file-size limit (ulimit -f) or a pipe whose reader has gone would end the
+// program by a signal in the middle of a write: no message, a status that is
+// neither 0 nor 1, and half a file left behind. Ignored, the write fails
+// instead, and is reported and cleaned up like one to a full disk. Systems
+// without the signals have nothing to ignore.
+void report_failed_writes_instead_of_dying();
+
 #ifdef _WIN32
-// The same for a narrow name, in the ANSI code page.
-void remove_partial_file(const char* path);
+// The wide arguments as the console prints them: narrow texts in its output
+// code page (the ANSI code page without a console), a character it cannot hold
+// shown as '?', never as a look-alike that names another file.
+class console_arguments {
+public:
+    console_arguments(int argc, const wchar_t* const* argv);
+    ~console_arguments();
+    console_arguments(const console_arguments&) = delete;
+    console_arguments& operator=(const console_arguments&) = delete;
+    // One text an argument, or null when there was no memory for them.
+    const char* const* texts() const { return table_; }
+
+private:
+    char* block_ = nullptr;
+    char** table_ = nullptr;
+};
 #endif
 
 }  // namespace glyphor

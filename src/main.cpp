@@ -2,21 +2,15 @@
 // 64 / VIC-20 charset. The driver owns every line the user sees, runs the
 // reader, the packer and the writer in turn, and decides the exit status.
 
-#include <climits>
-#include <cstdarg>
 #include <cstdio>
 #include <optional>
+#include <string_view>
 
 #include "charset_writer.h"
 #include "driver.h"
 #include "file_io.h"
 #include "geometry.h"
 #include "tileset_reader.h"
-
-#ifdef _WIN32
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
-#endif
 
 namespace glyphor {
 namespace {
@@ -71,12 +65,47 @@ constexpr const char* message_text[] = {
 };
 static_assert(sizeof message_text / sizeof message_text[0] == success_2 + 1);
 
-// The key is taken as an int: an enum may not precede "..." portably.
-void say(int key, ...) {
-    std::va_list values;
-    va_start(values, key);
-    std::vprintf(message_text[key], values);
-    va_end(values);
+// What printf expects for each conversion a message text uses.
+template <typename Value>
+constexpr char conversion_for = '?';
+template <>
+constexpr char conversion_for<const char*> = 's';
+template <>
+constexpr char conversion_for<int> = 'd';
+template <>
+constexpr char conversion_for<unsigned> = 'u';
+
+// True when text's conversions are exactly those the values call for, in
+// order; a conversion with flags or a width is not one of them.
+template <typename... Values>
+constexpr bool conversions_match(std::string_view text) {
+    constexpr char expected[] = {conversion_for<Values>..., '\0'};
+    constexpr std::size_t count = sizeof...(Values);
+    std::size_t next = 0;
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        if (text[at] != '%') continue;
+        if (++at == text.size()) return false;  // a '%' that ends the text
+        if (text[at] == '%') continue;
+        if (next == count || text[at] != expected[next]) return false;
+        ++next;
+    }
+    return next == count;
+}
+
+// Prints a message with its values. The texts stay in one table, and the
+// compiler checks each call's values against the conversions of its text.
+template <message key, typename... Values>
+void say(Values... values) {
+    static_assert(conversions_match<Values...>(message_text[key]),
+                  "the values do not match the message's conversions");
+    if constexpr (sizeof...(Values) == 0) {
+        // A text without values is printed as it stands; checked above to
+        // hold no conversion, it holds no '%' to be read as one either.
+        static_assert(std::string_view{message_text[key]}.find('%') == std::string_view::npos);
+        std::printf("%s", message_text[key]);
+    } else {
+        std::printf(message_text[key], values...);
+    }
 }
 
 void print_banner() {
@@ -111,9 +140,9 @@ int run(int argc, const path_char* const* args, const char* const* shown) {
     if (argc < 3 || argc > 4) {
         // A start-up may pass no argument 0 at all.
         const char* program = argc > 0 && shown[0] != nullptr ? shown[0] : "glyphor";
-        say(usage_1, program);
-        say(usage_2, program);
-        say(usage_3, program);
+        say<usage_1>(program);
+        say<usage_2>(program);
+        say<usage_3>(program);
         return 1;
     }
 
@@ -121,7 +150,7 @@ int run(int argc, const path_char* const* args, const char* const* shown) {
     if (argc == 4) {
         const std::optional<int> count = read_tile_count(args[3]);
         if (!count) {
-            say(count_range);
+            say<count_range>();
             return 1;
         }
         tile_count = *count;
@@ -134,25 +163,25 @@ int run(int argc, const path_char* const* args, const char* const* shown) {
         case load_outcome::loaded:
             break;
         case load_outcome::open_failed:
-            say(open_failed, input_path);
+            say<open_failed>(input_path);
             return 1;
         case load_outcome::not_bmp:
-            say(not_bmp);
+            say<not_bmp>();
             return 1;
         case load_outcome::bad_geometry:
-            say(bad_geometry);
-            say(actual_geometry, static_cast<int>(tiles.width), static_cast<unsigned>(tiles.height),
-                static_cast<int>(tiles.bits_per_pixel));
+            say<bad_geometry>();
+            say<actual_geometry>(static_cast<int>(tiles.width), static_cast<unsigned>(tiles.height),
+                                 static_cast<int>(tiles.bits_per_pixel));
             return 1;
         case load_outcome::out_of_memory:
-            say(out_of_memory);
+            say<out_of_memory>();
             return 1;
     }
 
     charset_buffer charset = pack_charset(tiles.pixels.get(), tiles.order, tile_count);
     tiles.pixels.reset();
     if (!charset) {
-        say(out_of_memory);
+        say<out_of_memory>();
         return 1;
     }
 
@@ -162,17 +191,17 @@ int run(int argc, const path_char* const* args, const char* const* shown) {
             case write_outcome::written:
                 break;
             case write_outcome::create_failed:
-                say(create_failed, output_path);
+                say<create_failed>(output_path);
                 return 1;
             case write_outcome::write_failed:
-                say(write_failed, output_path);
+                say<write_failed>(output_path);
                 return 1;
         }
     }
     charset.reset();
 
-    say(success_1, output_path, tile_count, tile_count * static_cast<int>(bytes_per_tile));
-    say(success_2);
+    say<success_1>(output_path, tile_count, tile_count * static_cast<int>(bytes_per_tile));
+    say<success_2>();
     return 0;
 }
 
@@ -180,66 +209,23 @@ int run(int argc, const path_char* const* args, const char* const* shown) {
 
 #ifndef GLYPHOR_NO_MAIN
 #ifdef _WIN32
-namespace glyphor {
-namespace {
-
-// Writes argument as the console shows it into text (size bytes, 0 to only
-// measure) and returns the bytes it takes, its ending zero included, or 0 when
-// it cannot be converted. The code page is the console's output one, or the
-// ANSI code page when the program has no console (GetConsoleOutputCP gives 0,
-// which is CP_ACP). A character the code page cannot hold prints as its
-// default character, '?', never as a look-alike that names another file.
-int console_text(const wchar_t* argument, unsigned code_page, char* text, int size) {
-    const int bytes = WideCharToMultiByte(code_page, WC_NO_BEST_FIT_CHARS, argument, -1, text, size,
-                                          nullptr, nullptr);
-    if (bytes != 0 || GetLastError() != ERROR_INVALID_FLAGS) return bytes;
-    // UTF-8 and a few other code pages accept no flags.
-    return WideCharToMultiByte(code_page, 0, argument, -1, text, size, nullptr, nullptr);
-}
-
-// The wide arguments name the files and give the count; their console text,
-// in one block, is what the messages print.
-int run_wide(int argc, const wchar_t* const* argv) {
-    const unsigned code_page = GetConsoleOutputCP();
-    const std::size_t count = argc > 0 ? static_cast<std::size_t>(argc) : 0;
-    std::size_t total = 1;  // a spare byte: never a request for nothing
-    for (std::size_t i = 0; i < count; ++i) {
-        const int bytes = console_text(argv[i], code_page, nullptr, 0);
-        total += bytes > 0 ? static_cast<std::size_t>(bytes) : 1;
-    }
-    const std::unique_ptr<char[], free_deleter> block{static_cast<char*>(std::malloc(total))};
-    using text_table = std::unique_ptr<char*[], free_deleter>;
-    const text_table shown{static_cast<char**>(std::calloc(count + 1, sizeof(char*)))};
-    if (!block || !shown) {
-        print_banner();
-        say(out_of_memory);
-        return 1;
-    }
-    char* text = block.get();
-    std::size_t room = total;
-    for (std::size_t i = 0; i < count; ++i) {
-        const int size = room < INT_MAX ? static_cast<int>(room) : INT_MAX;
-        const int bytes = console_text(argv[i], code_page, text, size);
-        if (bytes <= 0) *text = '\0';  // nothing to show rather than a broken text
-        const std::size_t used = bytes > 0 ? static_cast<std::size_t>(bytes) : 1;
-        shown[i] = text;
-        text += used;
-        room -= used;
-    }
-    return run(argc, argv, shown.get());
-}
-
-}  // namespace
-}  // namespace glyphor
-
-// The wide-character entry point (linked with -municode).
+// The wide-character entry point (linked with -municode): the wide arguments
+// name the files and give the count; their console text is what the
+// messages print.
 int wmain(int argc, wchar_t** argv);
 int wmain(int argc, wchar_t** argv) {
-    return glyphor::run_wide(argc, argv);
+    glyphor::report_failed_writes_instead_of_dying();
+    const glyphor::console_arguments shown{argc, argv};
+    if (shown.texts() == nullptr) {
+        glyphor::print_banner();
+        glyphor::say<glyphor::out_of_memory>();
+        return 1;
+    }
+    return glyphor::run(argc, argv, shown.texts());
 }
 #else
 int main(int argc, char** argv) {
-    glyphor::fail_writes_past_file_size_limit();
+    glyphor::report_failed_writes_instead_of_dying();
     return glyphor::run(argc, argv);
 }
 #endif

@@ -75,11 +75,10 @@ bool read_block_forward(std::FILE* file, const unsigned char* header, std::uint3
 }  // namespace
 
 tileset read_tileset(std::FILE* file) {
-    // ftell tells a pipe from a file without reading anything; a failed fseek
-    // may already have dropped what stdio had buffered, so it is not asked.
     // A pipe is read unbuffered: stdio would otherwise take a whole buffer
     // from it, past the end of the pixels, which belongs to whatever follows.
-    const bool seekable = std::ftell(file) >= 0;
+    // The buffer mode is set before anything else touches the stream.
+    const bool seekable = can_seek(file);
     if (!seekable) std::setvbuf(file, nullptr, _IONBF, 0);
 
     unsigned char header[header_bytes];
@@ -128,7 +127,7 @@ tileset read_tileset(std::FILE* file) {
 }
 
 tileset load_tileset(const path_char* path) {
-    const file_handle file = open_file(path, open_mode::read);
+    const file_handle file = open_for_reading(path);
     if (!file) return outcome_only(load_outcome::open_failed);
     return read_tileset(file.get());
 }

@@ -7,16 +7,25 @@
 #include <optional>
 #include <vector>
 
+#include "file_io.h"
+
 namespace glyphor {
 
 // The file's bytes, or nothing when it cannot be opened or read. Reading stops
 // after limit bytes, so a caller that knows the largest size it accepts asks
 // for one byte more and never reads a huge file (or a device) to its end.
 std::optional<std::vector<std::uint8_t>> read_file_bytes(
-    const char* path, std::size_t limit = std::numeric_limits<std::size_t>::max());
+    const path_char* path, std::size_t limit = std::numeric_limits<std::size_t>::max());
 
-// Creates or replaces path with bytes; false when that fails in any way, and
-// then the partly written file goes as remove_partial_file removes it.
+// Creates or replaces path with bytes, as write_file writes; false when that
+// fails in any way, and then nothing of bytes stays.
+bool write_file_bytes(const path_char* path, const std::vector<std::uint8_t>& bytes);
+
+#ifdef _WIN32
+// The same for names in the ANSI code page, as a narrow main receives them.
+std::optional<std::vector<std::uint8_t>> read_file_bytes(
+    const char* path, std::size_t limit = std::numeric_limits<std::size_t>::max());
 bool write_file_bytes(const char* path, const std::vector<std::uint8_t>& bytes);
+#endif
 
 }  // namespace glyphor

@@ -13,9 +13,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <iconv.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -255,7 +257,7 @@ TEST_F(cli, unreadable_tilesets_are_reported_and_leave_no_output) {
     std::vector<std::uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     png.resize(good.size(), 0);
     for (const std::vector<std::uint8_t>& bytes :
-         {png, std::vector<std::uint8_t>(good.begin(), good.begin() + 30),
+         {png, std::vector<std::uint8_t>(good.begin(), good.begin() + 33),
           std::vector<std::uint8_t>(good.begin(), good.end() - 100), offset_far, offset_end,
           std::vector<std::uint8_t>{}}) {
         save("in.bmp", bytes);
@@ -275,6 +277,10 @@ TEST_F(cli, unreadable_tilesets_are_reported_and_leave_no_output) {
                                    {.top_down = g.height < 0, .bits_per_pixel = g.bits}));
         expect_run(run({"in.bmp", "out.bin", "0"}), bad_geometry(g.actual), 1);
     }
+    // The header is 34 bytes: they alone are enough to find the geometry.
+    const std::vector<std::uint8_t> narrow = bmp::encode(bmp::rgb_image{128, 64});
+    save("in.bmp", {narrow.begin(), narrow.begin() + 34});
+    expect_run(run({"in.bmp", "out.bin"}), bad_geometry("128x64, 24 bits"), 1);
     std::vector<std::uint8_t> patched = good;
     bmp::put_le32(patched, 18, static_cast<std::uint32_t>(-256));
     save("in.bmp", patched);
@@ -308,6 +314,7 @@ TEST_F(cli, a_tileset_through_a_pipe_gives_what_the_file_gives) {
         with_offset(20),                                            // inside the header
         with_offset(33),                                            // the last header byte
         with_offset(34),                                            // right after it
+        with_offset(35),                                            // a gap of one byte
         bmp::encode(image, {.top_down = true, .gap = 150000}),      // a gap of three blocks
         std::vector<std::uint8_t>(plain.begin(), plain.end() - 1),  // ends one byte early
         std::vector<std::uint8_t>(plain.begin(), plain.begin() + 33),
@@ -315,7 +322,7 @@ TEST_F(cli, a_tileset_through_a_pipe_gives_what_the_file_gives) {
         with_offset(0x80000000U),
         {},
     };
-    const std::size_t loading = 6;  // the first six load, the others hold no whole tileset
+    const std::size_t loading = 7;  // the first seven load, the others hold no whole tileset
     auto charset = [&] {
         std::vector<std::uint8_t> bytes;
         if (test::file_exists(path("out.bin"))) bytes = test::read_file(path("out.bin"));
@@ -325,16 +332,60 @@ TEST_F(cli, a_tileset_through_a_pipe_gives_what_the_file_gives) {
     for (std::size_t i = 0; i < files.size(); ++i) {
         SCOPED_TRACE(i);
         save("in.bmp", files[i]);
-        const run_result from_file = run({"in.bmp", "out.bin", "200"});
+        const run_result from_file = run({"in.bmp", "out.bin"});
         const std::vector<std::uint8_t> file_charset = charset();
-        const run_result from_pipe = run({"/dev/stdin", "out.bin", "200"}, {.input = files[i]});
+        const run_result from_pipe = run({"/dev/stdin", "out.bin"}, {.input = files[i]});
         EXPECT_EQ(from_file.status, i < loading ? 0 : 1);
-        EXPECT_EQ(file_charset.size(), i < loading ? 1600U : 0U);
+        EXPECT_EQ(file_charset.size(), i < loading ? 2048U : 0U);
         EXPECT_EQ(from_pipe.status, from_file.status);
         EXPECT_EQ(from_pipe.out, from_file.out);
         EXPECT_EQ(from_pipe.err, from_file.err);
         EXPECT_EQ(charset(), file_charset);
     }
+}
+
+// A file's pixels may start as far as a signed 32-bit seek reaches, which is
+// where a 32-bit long stops: 2^31 - 1 is read (from a sparse file), 2^31 is not.
+TEST_F(cli, the_farthest_pixel_offset_is_the_largest_signed_32_bit_one) {
+    const bmp::rgb_image image = test::random_tileset(28);
+    const std::vector<std::uint8_t> plain = bmp::encode(image);
+    const std::uint8_t* pixels = plain.data() + 54;
+    for (const std::uint32_t offset : {0x7FFFFFFFU, 0x80000000U}) {
+        SCOPED_TRACE(offset);
+        std::vector<std::uint8_t> header(plain.begin(), plain.begin() + 54);
+        bmp::put_le32(header, 10, offset);
+        save("far.bmp", header);
+        {
+            const int file = open(path("far.bmp").c_str(), O_WRONLY);
+            ASSERT_GE(file, 0);
+            ASSERT_EQ(pwrite(file, pixels, pixel_block_size, off_t{offset}),
+                      static_cast<ssize_t>(pixel_block_size));
+            close(file);
+        }
+        if (offset == 0x7FFFFFFFU) {
+            expect_run(run({"far.bmp", "out.bin"}), success("out.bin", 256), 0);
+            EXPECT_EQ(test::read_file(path("out.bin")), test::expected_charset(pixels, true, 256));
+        } else {
+            expect_run(run({"far.bmp", "out.bin"}), not_bmp, 1);
+        }
+    }
+}
+
+// A reader that has gone away (a pipe closed early) ends no run by a signal:
+// a charset written to it has failed (status 1); a charset written to a file
+// has not, even though its console text is lost (status 0).
+TEST_F(cli, a_closed_pipe_gives_status_1_or_0_as_the_charset_is_lost_or_not) {
+    const std::vector<std::uint8_t> tileset = bmp::encode(test::random_tileset(29));
+    save("in.bmp", tileset);
+    run_result result = run({"in.bmp", "out.bin"}, {.output_closed = true});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(test::read_file(path("out.bin")), test::expected_charset(tileset, 256));
+    // Under Wine /dev/stdout is not the program's own standard output.
+    if (options.windows) return;
+    result = run({"in.bmp", "/dev/stdout"}, {.output_closed = true});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "");
 }
 
 TEST_F(cli, count_zero_converts_but_leaves_the_output_path_alone) {

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <optional>
 #include <sstream>
 #include <string>
 
@@ -20,16 +19,16 @@ struct preview : ::testing::Test {
 
     test::run_result last;
 
-    // Runs program with args, file names in dir, input (if any) through a pipe
-    // on standard input; returns the exit status.
+    // Runs program with args, file names in dir, set up as how says; returns
+    // the exit status.
     int run(const char* program, const std::vector<std::string>& args,
-            const std::optional<std::vector<std::uint8_t>>& input = std::nullopt) {
+            const test::run_options& how = {}) {
         std::vector<std::string> command;
         std::istringstream runner{GLYPHOR_TEST_RUNNER};
         for (std::string word; runner >> word;) command.push_back(word);
         command.emplace_back(program);
         command.insert(command.end(), args.begin(), args.end());
-        last = test::run_program(command, dir.path(), {.input = input});
+        last = test::run_program(command, dir.path(), how);
         return last.status;
     }
     int run_preview(const std::string& charset, const std::string& picture) {
@@ -39,6 +38,10 @@ struct preview : ::testing::Test {
         ASSERT_TRUE(write_file_bytes(dir.file(name).c_str(), bytes));
     }
 };
+
+constexpr bmp::rgb white{255, 255, 255};
+constexpr bmp::rgb black{0, 0, 0};
+constexpr bmp::rgb dark_red{0x90, 0, 0};
 
 // The colour of pixel (x, y), top row 0, of a bottom-up 24-bit 256x64 picture.
 bmp::rgb pixel_at(const std::vector<std::uint8_t>& picture, int x, int y) {
@@ -58,14 +61,26 @@ TEST_F(preview, charsets_of_every_size_come_back_through_glyphor) {
         ASSERT_EQ(run(GLYPHOR_PROGRAM, {"preview.bmp", "back.bin", std::to_string(tiles)}), 0);
         EXPECT_EQ(test::read_file(dir.file("back.bin")), charset);
 
-        // The tiles the file does not hold are hatched, not black, yet read as empty.
+        // Set bits white, clear bits black: the first pixel row of tile 0.
         const std::vector<std::uint8_t> picture = test::read_file(dir.file("preview.bmp"));
+        for (int x = 0; x < 8; ++x) {
+            const bool set = (charset[0] & (0x80U >> x)) != 0;
+            EXPECT_EQ(pixel_at(picture, x, 0), set ? white : black);
+        }
+        // The tiles the file does not hold are hatched in dark red stripes two
+        // pixels wide, running down to the left: the top rows of the last tile.
+        for (int y = 56; y < 58 && tiles < 256; ++y) {
+            for (int x = 248; x < 256; ++x) {
+                EXPECT_EQ(pixel_at(picture, x, y), (x + y) % 4 < 2 ? dark_red : black);
+            }
+        }
+        // Hatched, not black, yet read as empty.
+
         for (int tile = tiles; tile < 256; ++tile) {
             bool hatched = false;
             for (int y = 0; y < 8; ++y) {
                 for (int x = 0; x < 8; ++x) {
-                    hatched |= pixel_at(picture, tile % 32 * 8 + x, tile / 32 * 8 + y) !=
-                               bmp::rgb{0, 0, 0};
+                    hatched |= pixel_at(picture, tile % 32 * 8 + x, tile / 32 * 8 + y) != black;
                 }
             }
             EXPECT_TRUE(hatched) << "tile " << tile;
@@ -85,12 +100,17 @@ TEST_F(preview, works_in_a_pipe_both_ways) {
             test::random_bytes(static_cast<std::size_t>(tiles) * 8);
         save("charset.bin", charset);
         ASSERT_EQ(run_preview("charset.bin", "preview.bmp"), 0);
-        ASSERT_EQ(run(GLYPHOR_PREVIEW_PROGRAM, {"/dev/stdin", "/dev/stdout"}, charset), 0);
+        ASSERT_EQ(run(GLYPHOR_PREVIEW_PROGRAM, {"/dev/stdin", "/dev/stdout"}, {.input = charset}),
+                  0);
         const std::vector<std::uint8_t> picture = test::read_file(dir.file("preview.bmp"));
         EXPECT_EQ(last.out, std::string(picture.begin(), picture.end()));
         EXPECT_EQ(last.err, "glyphor-preview: /dev/stdout shows the " + std::to_string(tiles) +
                                 (tiles == 1 ? " tile" : " tiles") + " of /dev/stdin\n");
     }
+    // A reader that has gone: a failed write, said so, not an end by a signal.
+    EXPECT_EQ(run(GLYPHOR_PREVIEW_PROGRAM, {"charset.bin", "/dev/stdout"}, {.output_closed = true}),
+              1);
+    EXPECT_EQ(last.err, "glyphor-preview: cannot write /dev/stdout\n");
 }
 
 TEST_F(preview, files_of_no_charset_size_are_refused_and_nothing_is_written) {

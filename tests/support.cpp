@@ -145,7 +145,11 @@ run_result run_program(const std::vector<std::string>& command, const std::strin
     const pid_t child = fork();
     if (child == 0) {
         const int in = how.input ? pipe_ends[0] : open("/dev/null", O_RDONLY);
-        const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int closed_pipe[2] = {-1, -1};
+        if (how.output_closed && pipe(closed_pipe) == 0) close(closed_pipe[0]);
+        const int out = how.output_closed
+                            ? closed_pipe[1]
+                            : open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (in < 0 || out < 0 || err < 0 || chdir(folder.c_str()) != 0) _exit(127);
         dup2(in, 0);

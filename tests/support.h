@@ -73,6 +73,9 @@ struct run_options {
     bool size_signal_ignored = true;
     // Standard input: these bytes through a pipe that then ends, or /dev/null.
     std::optional<std::vector<std::uint8_t>> input = std::nullopt;
+    // Standard output: a pipe whose reader has already gone, so every write
+    // to it fails (and raises SIGPIPE, left as a shell leaves it).
+    bool output_closed = false;
 };
 
 // Runs command (its first word found on PATH) in folder and captures its output.
