@@ -1,7 +1,8 @@
 # The packages users get: a Debian package (CPack DEB, `cmake --workflow
 # --preset package`) and a Windows zip (CPack ZIP, `cmake --workflow --preset
-# windows-package`). Included at the end of the top-level CMakeLists.txt, once
-# both programs are defined.
+# windows-package`), and the release of both with their SHA256SUMS (`cmake
+# --workflow --preset release`, the dist target). Included at the end of the
+# top-level CMakeLists.txt, once both programs are defined.
 #
 # The files made for them (compressed or plain-text manual pages, the Debian
 # changelog and copyright) are built by the glyphor_package_files target,
@@ -90,6 +91,26 @@ set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
 # The programs in the packages carry no symbol tables.
 set(CPACK_STRIP_FILES ON)
 
+# Two builds of one commit make the same packages, to the byte. Every time
+# stamp in them is one moment, the caller's SOURCE_DATE_EPOCH or else the last
+# commit's time: mingw-w64's ld and strip write it into the Windows programs'
+# headers, and cpack (cmake/cpack_source_date.cmake) dates the packages'
+# members with it.
+include(${PROJECT_SOURCE_DIR}/cmake/source_date_epoch.cmake)
+glyphor_source_date_epoch(${PROJECT_SOURCE_DIR} glyphor_source_date glyphor_no_source_date)
+if(glyphor_source_date STREQUAL "")
+  message(STATUS "No SOURCE_DATE_EPOCH and no commit (${glyphor_no_source_date}): "
+                 "the packages are dated when they are made")
+elseif(WIN32)
+  set_property(TARGET glyphor glyphor-preview PROPERTY CXX_LINKER_LAUNCHER
+               ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${glyphor_source_date})
+endif()
+set(CPACK_GLYPHOR_SOURCE_DATE_EPOCH "${glyphor_source_date}")
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/cpack_source_date.cmake)
+# What CPack makes depends on the builder's file system, user and time zone:
+# cmake/cpack_repack.cmake makes it again.
+set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/cpack_repack.cmake)
+
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION devel)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
@@ -105,3 +126,12 @@ if(WIN32)
 endif()
 
 include(CPack)
+
+if(NOT CMAKE_CROSSCOMPILING)
+  # The release, both packages and their SHA256SUMS: cmake --workflow --preset
+  # release.
+  add_custom_target(dist
+    COMMAND ${CMAKE_COMMAND} -DSOURCE=${PROJECT_SOURCE_DIR} -DWORK=${PROJECT_BINARY_DIR}
+            -DVERSION=${PROJECT_VERSION} -P ${PROJECT_SOURCE_DIR}/cmake/dist.cmake
+    USES_TERMINAL VERBATIM)
+endif()

@@ -4,14 +4,17 @@
 # exactly the expected files, and its unpacked programs convert the sample and
 # draw it back. The Windows zip: both programs, the documents, and the manual
 # pages as plain CRLF text; its README and pages name no /dev/ path, which
-# Windows lacks, and the README links only to files the zip holds.
+# Windows lacks, and the README links only to files the zip holds. The release:
+# two builds of this commit are the same bytes, and its SHA256SUMS checks.
 set -euo pipefail
 . scripts/lib.sh
 need_packages cmake make g++ gzip groff-base dpkg-dev lintian \
-    g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 unzip
+    g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 unzip zip git diffoscope-minimal
 
 scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
+# A second file system, where there is one, for the second release build.
+other=$(mktemp -d -p /dev/shm 2>/dev/null || mktemp -d)
+trap 'rm -rf "$scratch" "$other"' EXIT
 
 # same_list NAME EXPECTED ACTUAL: the two file lists are equal.
 same_list() {
@@ -95,3 +98,33 @@ for link in $links; do
     [ -f "$scratch/$top/$link" ] || { echo "README.md in the zip links to $link, which the zip lacks"; exit 1; }
 done
 echo "zip: README.md links to $(echo $links), all in the zip; no /dev/ path in its texts"
+
+# The release, built twice from this commit, each time in a clean clone: the
+# second some seconds later, in a folder of another name and length (on
+# another file system when /dev/shm is one, which lists a folder in another
+# order), in another time zone and under another umask. Every file must be
+# the same bytes; diffoscope shows where one is not.
+commit=$(git rev-parse HEAD)
+release_in() {
+    git clone -q --no-checkout "$PWD" "$1"
+    git -C "$1" checkout -q --detach "$commit"
+    (cd "$1" && cmake --workflow --preset release) >"$1.log" 2>&1 || { cat "$1.log"; return 1; }
+}
+release_in "$scratch/first"
+(umask 027; TZ=XYZ-14 release_in "$other/the-second-build")
+first="$scratch/first/build/dist/glyphor-$version"
+second="$other/the-second-build/build/dist/glyphor-$version"
+files=$(printf '%s\n' "glyphor-$version-win64.zip" "glyphor_${version}_$(dpkg --print-architecture).deb")
+same_list "$first" "$(printf '%s\n' SHA256SUMS "$files" | sort)" "$(ls "$first" | sort)"
+same_list "$second" "$(ls "$first" | sort)" "$(ls "$second" | sort)"
+differ=no
+for path in "$first"/*; do
+    file=$(basename "$path")
+    cmp -s "$path" "$second/$file" && continue
+    echo "$file differs between two builds of $commit:"
+    diffoscope --text - "$path" "$second/$file" | head -n 300 || true
+    differ=yes
+done
+[ "$differ" = no ]
+same_list "SHA256SUMS" "$(sort <<<"$files")" "$(sed 's/^[0-9a-f]\{64\}  //' "$first/SHA256SUMS" | sort)"
+(cd "$first" && sha256sum -c --strict SHA256SUMS)
