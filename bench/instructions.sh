@@ -4,9 +4,10 @@
 # conversion spent in pack_charset, per pixel. Counts are what the program
 # executes, start-up and exit included, so they do not depend on the load of
 # the machine. The ratio moves with the C library's start-up; the packer's own
-# count per pixel does not, so the limits hold both. Then the sizes users download: the Linux program stripped (as
-# cmake --install leaves it) and, when built, glyphor.exe, each beside its
-# limit and its floor, a do-nothing C program linked the same way here.
+# count per pixel does not, so the limits hold both. Then the sizes users
+# download: the Linux program stripped (as cmake --install leaves it) and, when
+# built, glyphor.exe, each beside its limit and its floor, a do-nothing C
+# program linked the same way here.
 #
 #   bench/instructions.sh [--max-ratio=R | --check-limits] [PROGRAM [TILESET]]
 #

@@ -1,6 +1,8 @@
 #include "file_io.h"
 
+#include <climits>
 #include <csignal>
+#include <cstdlib>
 
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
@@ -8,15 +10,10 @@
 #include <io.h>
 #include <windows.h>
 
-#include <climits>
 #include <cstdint>
-#include <cstdlib>
 #else
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <climits>
-#include <cstdlib>
 #endif
 
 namespace glyphor {

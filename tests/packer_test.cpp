@@ -160,9 +160,8 @@ TEST_F(writer_test, reports_create_and_write_failures_and_removes_only_partial_r
 // files may hold no more than 1,024 bytes (as `ulimit -f 1` leaves a shell),
 // so the write fails half way. With as_user, root gives up its rights first,
 // so a read-only folder is read-only to the writer too.
-write_outcome write_past_a_size_limit(const std::string& folder, const char* name,
-                                      clean_up_seam seam, bool as_user = false) {
-    static std::uint8_t bytes[charset_size];
+write_outcome write_past_a_size_limit(const std::uint8_t* charset, const std::string& folder,
+                                      const char* name, clean_up_seam seam, bool as_user = false) {
     std::fflush(nullptr);
     const pid_t child = fork();
     if (child == 0) {
@@ -170,7 +169,7 @@ write_outcome write_past_a_size_limit(const std::string& folder, const char* nam
         std::signal(SIGXFSZ, SIG_IGN);
         if (chdir(folder.c_str()) != 0 || setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(99);
         if (as_user && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(99);
-        _exit(static_cast<int>(write_file(name, bytes, sizeof bytes, seam)));
+        _exit(static_cast<int>(write_file(name, charset, charset_size, seam)));
     }
     int status = 0;
     if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) ||
@@ -189,7 +188,7 @@ TEST_F(writer_test, a_failed_write_empties_the_file_it_wrote_and_removes_no_othe
     ASSERT_TRUE(write_file_bytes(dir.file("A").c_str(), precious));
     ASSERT_TRUE(write_file_bytes(dir.file("B").c_str(), precious));
     std::filesystem::create_symlink("A", out);
-    EXPECT_EQ(write_past_a_size_limit(dir.path(), "out.bin",
+    EXPECT_EQ(write_past_a_size_limit(charset, dir.path(), "out.bin",
                                       [](const char* name) {
                                           std::filesystem::remove(name);
                                           std::filesystem::create_symlink("B", name);
@@ -201,7 +200,7 @@ TEST_F(writer_test, a_failed_write_empties_the_file_it_wrote_and_removes_no_othe
     // The same with the file itself renamed and another put in its place.
     std::filesystem::remove(out);
     ASSERT_TRUE(write_file_bytes(out.c_str(), precious));
-    EXPECT_EQ(write_past_a_size_limit(dir.path(), "out.bin",
+    EXPECT_EQ(write_past_a_size_limit(charset, dir.path(), "out.bin",
                                       [](const char* name) {
                                           std::filesystem::rename(name, "written.bin");
                                           std::filesystem::copy_file("B", name);
@@ -216,7 +215,7 @@ TEST_F(writer_test, a_failed_write_empties_the_file_it_wrote_and_removes_no_othe
     ASSERT_TRUE(write_file_bytes((locked + "/out.bin").c_str(), precious));
     chmod((locked + "/out.bin").c_str(), 0666);
     chmod(locked.c_str(), 0555);
-    EXPECT_EQ(write_past_a_size_limit(locked, "out.bin", nullptr, true),
+    EXPECT_EQ(write_past_a_size_limit(charset, locked, "out.bin", nullptr, true),
               write_outcome::write_failed);
     chmod(locked.c_str(), 0755);
     EXPECT_EQ(test::read_file(locked + "/out.bin"), std::vector<std::uint8_t>{});
