@@ -81,16 +81,16 @@ tileset read_tileset(std::FILE* file) {
     const bool seekable = can_seek(file);
     if (!seekable) std::setvbuf(file, nullptr, _IONBF, 0);
 
+    // A read that fails (a directory, an I/O error) leaves a file that is
+    // opened but unreadable, as good as not opened; one that ends early, a
+    // file that is not a whole tileset.
     unsigned char header[header_bytes];
     const std::size_t file_header_read = std::fread(header, 1, file_header_size, file);
-    if (file_header_read == 0 && std::ferror(file)) {
-        // Opened but unreadable (a directory, say): as good as not opened.
-        return outcome_only(load_outcome::open_failed);
-    }
     const std::size_t info_read =
         file_header_read == file_header_size
             ? std::fread(header + file_header_size, 1, info_header_prefix, file)
             : 0;
+    if (std::ferror(file)) return outcome_only(load_outcome::open_failed);
     if (file_header_read + info_read != header_bytes) return outcome_only(load_outcome::not_bmp);
     if (le16(header + signature_at) != bmp_signature) return outcome_only(load_outcome::not_bmp);
 
@@ -118,7 +118,9 @@ tileset read_tileset(std::FILE* file) {
     const bool whole = seekable
                            ? std::fread(pixels.get(), 1, pixel_block_size, file) == pixel_block_size
                            : read_block_forward(file, header, pixel_offset, pixels.get());
-    if (!whole) return outcome_only(load_outcome::not_bmp);
+    if (!whole) {
+        return outcome_only(std::ferror(file) ? load_outcome::open_failed : load_outcome::not_bmp);
+    }
 
     result.outcome = load_outcome::loaded;
     result.pixels = std::move(pixels);
