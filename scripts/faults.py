@@ -31,6 +31,7 @@ import stat
 import subprocess
 import sys
 import tempfile
+import threading
 
 # The errors a call can really return, by what it does; EIO for any call.
 WRITES = {"write", "pwrite64", "writev", "pwritev", "pwritev2"}
@@ -182,6 +183,7 @@ class Harness:
     def __init__(self, build, root, scratch):
         self.programs = {p: os.path.join(build, p) for p in ("glyphor", "glyphor-preview")}
         self.scratch = scratch
+        self.devices = threading.Lock()
         self.tileset = os.path.join(root, "examples", "tileset.bmp")
 
     def command(self, sc, faults=(), limit=None, trace=None):
@@ -193,7 +195,20 @@ class Harness:
         return argv
 
     def run(self, sc, faults=(), limit=None, traced=True):
-        """Runs a case in a folder of its own: returns (run, before, after)."""
+        """Runs a case in a folder of its own: returns (run, before, after),
+        the folder's entries before and after the run. A case that names a
+        file in /dev sees the links there too; such cases run one at a time,
+        and what one of them changed in /dev is put back after it."""
+        if not any(arg.startswith("/dev/") for arg in sc.args):
+            return self.run_in_folder(sc, faults, limit, traced)
+        with self.devices:
+            links = device_links()
+            run, before, after = self.run_in_folder(sc, faults, limit, traced)
+            links_after = device_links()
+            restore_device_links(links, links_after)
+        return run, {**before, **links}, {**after, **links_after}
+
+    def run_in_folder(self, sc, faults, limit, traced):
         home = tempfile.mkdtemp(dir=self.scratch)
         try:
             folder = os.path.join(home, "w")
@@ -254,23 +269,46 @@ class Harness:
 
 # --- What the docs promise ------------------------------------------------
 
+def entry(path):
+    """A file's kind, inode, mode, links, and its bytes or link target."""
+    info = os.lstat(path)
+    found = {"kind": stat.S_IFMT(info.st_mode), "inode": info.st_ino,
+             "mode": stat.S_IMODE(info.st_mode), "links": info.st_nlink}
+    if stat.S_ISREG(info.st_mode):
+        with open(path, "rb") as file:
+            found["bytes"] = file.read()
+        found["mtime"] = info.st_mtime_ns
+    elif stat.S_ISLNK(info.st_mode):
+        found["target"] = os.readlink(path)
+    return found
+
+
 def snapshot(folder):
-    """Every entry below folder: its kind, inode, mode, links and contents."""
+    """Every entry below folder, by its path from there."""
     entries = {}
     for top, folders, files in os.walk(folder):
         for name in folders + files:
             path = os.path.join(top, name)
-            info = os.lstat(path)
-            entry = {"kind": stat.S_IFMT(info.st_mode), "inode": info.st_ino,
-                     "mode": stat.S_IMODE(info.st_mode), "links": info.st_nlink}
-            if stat.S_ISREG(info.st_mode):
-                with open(path, "rb") as file:
-                    entry["bytes"] = file.read()
-                entry["mtime"] = info.st_mtime_ns
-            elif stat.S_ISLNK(info.st_mode):
-                entry["target"] = os.readlink(path)
-            entries[os.path.relpath(path, folder)] = entry
+            entries[os.path.relpath(path, folder)] = entry(path)
     return entries
+
+
+def device_links():
+    """What a program reaches /dev/stdin and /dev/stdout by, and any
+    temporary beside them: a write path that took /dev/stdout for a file
+    would replace it for the whole machine."""
+    return {f"/dev/{name}": entry(f"/dev/{name}") for name in os.listdir("/dev")
+            if name in ("stdin", "stdout", "stderr", "fd") or name.startswith(".glyphor-")}
+
+
+def restore_device_links(before, after):
+    for path, found in before.items():
+        if after.get(path) != found and found["kind"] == stat.S_IFLNK:
+            if os.path.lexists(path):
+                os.unlink(path)
+            os.symlink(found["target"], path)
+    for path in after.keys() - before.keys():
+        os.unlink(path)
 
 
 def glyphor_texts(sc):
@@ -512,7 +550,9 @@ def stage(build, root, scratch):
     report(harness, failures)
     print(f"{passed} passed, {len(failures)} failed")
     if len(ran) < counted:
-        print(f"faults: only {len(ran)} of the {counted} injection points were injected")
+        print(f"faults: only {len(ran)} of the {counted} injection points were injected;"
+              " not: " + ", ".join(f"{sc.name} {name} #{when}" for sc in cases
+                                   for name, when in points[sc] if (sc, name, when) not in ran))
     if missed:
         print(f"faults: {missed} fault pairs did not inject both faults")
     return 0 if not failures and len(ran) == counted and not missed else 1
@@ -588,7 +628,8 @@ def report(harness, failures):
     went wrong, then one line a group."""
     groups = {}
     for sc, faults, limit, problems in failures:
-        what = "; ".join(problems)
+        # Temporaries have names of their own each run.
+        what = re.sub(r"\.glyphor-\w+", ".glyphor-*", "; ".join(problems))
         groups.setdefault(f"{sc.program}, {sc.name}: {what}", []).append((sc, faults, limit))
     for group, cases in groups.items():
         print(f"\nFAILED {group}")
