@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <new>
 #include <optional>
 #include <vector>
 
@@ -103,6 +104,22 @@ int usage() {
     return 1;
 }
 
+int out_of_memory() {
+    std::fprintf(stderr, "glyphor-preview: out of memory\n");
+    return 1;
+}
+
+// Any allocation that fails ends the run with a message and status 1, not by
+// an abort: what has not been renamed into place by then goes with the process.
+template <typename Run>
+int without_memory_aborts(Run run) {
+    try {
+        return run();
+    } catch (const std::bad_alloc&) {
+        return out_of_memory();
+    }
+}
+
 }  // namespace
 
 #ifdef _WIN32
@@ -113,16 +130,15 @@ int wmain(int argc, wchar_t** argv) {
     glyphor::report_failed_writes_instead_of_dying();
     if (argc != 3) return usage();
     const glyphor::console_arguments shown{argc, argv};
-    if (shown.texts() == nullptr) {
-        std::fprintf(stderr, "glyphor-preview: out of memory\n");
-        return 1;
-    }
-    return preview({argv[1], shown.texts()[1]}, {argv[2], shown.texts()[2]});
+    if (shown.texts() == nullptr) return out_of_memory();
+    return without_memory_aborts([&] {
+        return preview({argv[1], shown.texts()[1]}, {argv[2], shown.texts()[2]});
+    });
 }
 #else
 int main(int argc, char** argv) {
     glyphor::report_failed_writes_instead_of_dying();
     if (argc != 3) return usage();
-    return preview({argv[1], argv[1]}, {argv[2], argv[2]});
+    return without_memory_aborts([&] { return preview({argv[1], argv[1]}, {argv[2], argv[2]}); });
 }
 #endif

@@ -128,7 +128,7 @@ charset_buffer pack_charset(const std::uint8_t* pixels, row_order order, int til
 }
 
 write_outcome write_charset(const path_char* path, const std::uint8_t* charset, int tile_count) {
-    return write_file(path, charset, static_cast<std::size_t>(tile_count) * bytes_per_tile);
+    return write_file(path, charset, static_cast<std::size_t>(tile_count) * bytes_per_tile, stdout);
 }
 
 }  // namespace glyphor

@@ -19,7 +19,8 @@ charset_buffer pack_charset(const std::uint8_t* pixels, row_order order, int til
 std::uint8_t pack_pixel_row(const std::uint8_t* pixel);
 
 // Writes the first tile_count * 8 bytes of charset to path (tile_count > 0),
-// as write_file writes: a failed write leaves nothing of the charset.
+// as write_file writes: replaced whole or not at all. The program's text goes
+// to standard output, so the file that is standard output is refused.
 write_outcome write_charset(const path_char* path, const std::uint8_t* charset, int tile_count);
 
 }  // namespace glyphor

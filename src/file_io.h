@@ -1,7 +1,7 @@
 // The platform's side of file access: how file names are spelled, opening a
-// file by name, the handle that closes it, and writing a whole file so that a
-// failed write leaves nothing of it behind. Plain C and system calls only: no
-// stream or locale machinery.
+// file by name for reading, and writing a whole file so that it is replaced
+// whole or not at all. Plain C and system calls only: no stream or locale
+// machinery. file_io_posix.cpp and file_io_windows.cpp are the two sides.
 #pragma once
 
 #include <cstddef>
@@ -41,32 +41,39 @@ bool can_seek(std::FILE* file);
 
 enum class write_outcome {
     written,
-    create_failed,  // the file could not be created
-    write_failed,   // a write, the flush or the close failed: nothing of the bytes stays
+    create_failed,  // nothing was written: the file could not be made
+    write_failed,   // a write, the flush or the close failed; see write_file for what stays
 };
 
-// Called, when given, between a failed write and its clean-up with the name
-// written to: tests use it to change what the name leads to at that moment.
-using clean_up_seam = void (*)(const path_char* path);
-
-// Creates or replaces path with size bytes, in binary mode ("wb"). When a
-// write fails (a full disk, a file-size limit, a closed pipe), the clean-up
-// knows the file by the handle that wrote it, never by its name alone:
-// - a regular file is cut back to 0 bytes through that handle, so no partial
-//   byte survives even where its name cannot be removed (a read-only folder);
-//   under other hard links it stays, empty;
-// - its name is then removed, but only while the name (through a symbolic
-//   link: the file the link leads to) is still that same file; the link itself
-//   stays. On Windows the handle that wrote the file deletes it on closing.
-// A device, a pipe or a folder is never cut back or removed.
+// Creates or replaces the file path leads to with size bytes.
+//
+// A regular file, new or old, reached directly or through symbolic links, is
+// replaced whole: the bytes go into a new file in the same folder as the
+// file the name finally leads to, which takes the old file's owner, group
+// and permission bits (a new file gets 0666 less the umask, as "wb" gives)
+// and is then renamed over it. Links stay links. A reader of the name sees
+// the old file or the new one, never a part. When anything fails, only the
+// new file goes: the old file keeps its bytes, mode and links, or no file
+// appears where there was none. An old file that may not be written is not
+// replaced (create_failed), as opening it for writing would fail.
+//
+// Where a rename would change what the name is, the file is written in place,
+// as "wb" writes: a device, a FIFO, a terminal or a pipe; a file with other
+// hard links; a file whose owner or group a new file cannot be given; a file
+// in a folder where no file can be made. There a failed write, flush or close
+// cuts a regular file back to 0 bytes through a descriptor still held.
+//
+// No name is looked up again to remove what it leads to. The file console
+// (standard output, or standard error where that is where a program's text
+// goes) already writes to is refused (create_failed) before anything is
+// written: the text would be mixed into the bytes.
 write_outcome write_file(const path_char* path, const void* bytes, std::size_t size,
-                         clean_up_seam seam = nullptr);
+                         std::FILE* console);
 
 // A file-size limit (ulimit -f) or a pipe whose reader has gone would end the
 // program by a signal in the middle of a write: no message, a status that is
-// neither 0 nor 1, and half a file left behind. Ignored, the write fails
-// instead, and is reported and cleaned up like one to a full disk. Systems
-// without the signals have nothing to ignore.
+// neither 0 nor 1. Ignored, the write fails instead, and is reported like one
+// to a full disk. Systems without the signals have nothing to ignore.
 void report_failed_writes_instead_of_dying();
 
 #ifdef _WIN32

@@ -27,8 +27,9 @@ std::optional<std::vector<std::uint8_t>> read_file_bytes(const path_char* path, 
     return bytes;
 }
 
-bool write_file_bytes(const path_char* path, const std::vector<std::uint8_t>& bytes) {
-    return write_file(path, bytes.data(), bytes.size()) == write_outcome::written;
+bool write_file_bytes(const path_char* path, const std::vector<std::uint8_t>& bytes,
+                      std::FILE* console) {
+    return write_file(path, bytes.data(), bytes.size(), console) == write_outcome::written;
 }
 
 #ifdef _WIN32
@@ -53,9 +54,10 @@ std::optional<std::vector<std::uint8_t>> read_file_bytes(const char* path, std::
     return read_file_bytes(wide.c_str(), limit);
 }
 
-bool write_file_bytes(const char* path, const std::vector<std::uint8_t>& bytes) {
+bool write_file_bytes(const char* path, const std::vector<std::uint8_t>& bytes,
+                      std::FILE* console) {
     const std::wstring wide = widened(path);
-    return !wide.empty() && write_file_bytes(wide.c_str(), bytes);
+    return !wide.empty() && write_file_bytes(wide.c_str(), bytes, console);
 }
 #endif
 

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <limits>
 #include <optional>
 #include <vector>
@@ -18,14 +19,17 @@ std::optional<std::vector<std::uint8_t>> read_file_bytes(
     const path_char* path, std::size_t limit = std::numeric_limits<std::size_t>::max());
 
 // Creates or replaces path with bytes, as write_file writes; false when that
-// fails in any way, and then nothing of bytes stays.
-bool write_file_bytes(const path_char* path, const std::vector<std::uint8_t>& bytes);
+// fails in any way. console is where the caller's messages go (a file that
+// is also the output is refused).
+bool write_file_bytes(const path_char* path, const std::vector<std::uint8_t>& bytes,
+                      std::FILE* console = stderr);
 
 #ifdef _WIN32
 // The same for names in the ANSI code page, as a narrow main receives them.
 std::optional<std::vector<std::uint8_t>> read_file_bytes(
     const char* path, std::size_t limit = std::numeric_limits<std::size_t>::max());
-bool write_file_bytes(const char* path, const std::vector<std::uint8_t>& bytes);
+bool write_file_bytes(const char* path, const std::vector<std::uint8_t>& bytes,
+                      std::FILE* console = stderr);
 #endif
 
 }  // namespace glyphor

@@ -399,11 +399,33 @@ TEST_F(cli, count_zero_converts_but_leaves_the_output_path_alone) {
     expect_run(run({"bad.bmp", "out.bin", "0"}), not_bmp, 1);
 }
 
+// A failed write leaves the tileset as it was; a good one replaces it.
 TEST_F(cli, the_tileset_may_be_replaced_by_its_own_charset) {
     const std::vector<std::uint8_t> tileset = bmp::encode(test::random_tileset(24));
     save("same.bmp", tileset);
+    expect_run(run({"same.bmp", "same.bmp", "200"}, {.file_size_limit = 1000}),
+               banner + "Erreur: Impossible d'ecrire le fichier de sortie same.bmp\n", 1);
+    EXPECT_EQ(test::read_file(path("same.bmp")), tileset);
     expect_run(run({"same.bmp", "same.bmp", "100"}), success("same.bmp", 100), 0);
     EXPECT_EQ(test::read_file(path("same.bmp")), test::expected_charset(tileset, 100));
+}
+
+// The file the console text goes to cannot be the charset too: the text
+// would be mixed into it, so it is refused before anything is written.
+// /dev/stdout into a pipe is written: the charset, then the text after it.
+TEST_F(cli, the_console_file_is_refused_as_output_and_a_console_pipe_is_written) {
+    const std::vector<std::uint8_t> tileset = bmp::encode(test::random_tileset(30));
+    save("in.bmp", tileset);
+    const std::string refused = banner + "Erreur: Impossible de creer le fichier de sortie ";
+    expect_run(run({"in.bmp", "console.txt"}, {.output_file = path("console.txt")}),
+               refused + "console.txt\n", 1);
+    // Under Wine /dev/stdout is not the program's own standard output.
+    if (options.windows) return;
+    expect_run(run({"in.bmp", "/dev/stdout"}, {.output_file = path("console.txt")}),
+               refused + "/dev/stdout\n", 1);
+    const std::vector<std::uint8_t> charset = test::expected_charset(tileset, 3);
+    expect_run(run({"in.bmp", "/dev/stdout", "3"}, {.output_piped = true}),
+               std::string(charset.begin(), charset.end()) + success("/dev/stdout", 3), 0);
 }
 
 // Names no single-byte ANSI code page holds whole: a Windows program must take
@@ -423,23 +445,30 @@ TEST_F(cli, file_names_beyond_the_ansi_code_page_open_and_print_as_the_console_c
         run({input, "日本/out.bin"}),
         banner + "Erreur: Impossible de creer le fichier de sortie " + shown("日本/out.bin") + "\n",
         1);
-    // The partial file is removed by its wide name too.
+    // A failed write keeps the old file under its wide name too, and leaves no other.
     expect_run(run({input, output}, {.file_size_limit = 1000}),
                banner + "Erreur: Impossible d'ecrire le fichier de sortie " + shown(output) + "\n",
                1);
-    EXPECT_EQ(folder_contents(), std::vector<std::string>{input});
+    EXPECT_EQ(test::read_file(path(output)), test::expected_charset(tileset, 200));
+    EXPECT_EQ(folder_contents(), (std::vector<std::string>{output, input}));
 }
 
-TEST_F(cli, output_failures_are_reported_and_never_leave_a_partial_file) {
+TEST_F(cli, output_failures_are_reported_and_leave_what_was_there) {
     save("in.bmp", bmp::encode(test::random_tileset(25)));
     expect_run(run({"in.bmp", "missing/out.bin"}),
                banner + "Erreur: Impossible de creer le fichier de sortie missing/out.bin\n", 1);
 
-    // A disk that fills up part way: nothing of the charset may stay behind.
+    // A disk that fills up part way: no file appears, and an old one stays as it was.
     const std::string write_failed = banner + "Erreur: Impossible d'ecrire le fichier de sortie ";
     expect_run(run({"in.bmp", "out.bin"}, {.file_size_limit = 1000}), write_failed + "out.bin\n",
                1);
     EXPECT_FALSE(test::file_exists(path("out.bin")));
+    const std::vector<std::uint8_t> old = test::random_bytes(2048);
+    save("old.bin", old);
+    expect_run(run({"in.bmp", "old.bin"}, {.file_size_limit = 1000}), write_failed + "old.bin\n",
+               1);
+    EXPECT_EQ(test::read_file(path("old.bin")), old);
+    EXPECT_EQ(folder_contents(), (std::vector<std::string>{"in.bmp", "old.bin"}));
     // `ulimit -f 1` as a shell leaves it: SIGXFSZ would end the program half
     // way through the write, silent. Windows has no such signal (and Wine would
     // be ended by it in the program's place): there the limit only fails writes.
@@ -456,13 +485,13 @@ TEST_F(cli, output_failures_are_reported_and_never_leave_a_partial_file) {
     EXPECT_TRUE(S_ISCHR(device.st_mode));
 }
 
-// Through a symbolic link the bytes go to the file the link names: a failed
-// write removes that file and keeps the link, and the next run recreates the
-// file through it. A link to a device leaves the device alone. Under Wine the
-// links are Unix ones, which a Windows program sees as the files they name
-// (and Wine cannot make Windows links): there this checks what Wine users
-// get, not how the program follows a Windows link.
-TEST_F(cli, a_failed_write_through_a_link_removes_the_file_it_names_not_the_link) {
+// Through a symbolic link the bytes replace the file the link names, in its
+// own folder, and the link stays a link; a failed write leaves that file as
+// it was. A link to a device leaves the device alone. Under Wine the links
+// are Unix ones, which a Windows program sees as the files they name (and
+// Wine cannot make Windows links): there this checks what Wine users get,
+// not how the program follows a Windows link.
+TEST_F(cli, a_link_stays_a_link_and_the_file_it_names_is_replaced_or_kept) {
     const std::vector<std::uint8_t> tileset = bmp::encode(test::random_tileset(27));
     save("in.bmp", tileset);
     std::filesystem::create_directory(path("out"));
@@ -471,10 +500,12 @@ TEST_F(cli, a_failed_write_through_a_link_removes_the_file_it_names_not_the_link
     const std::string write_failed = banner + "Erreur: Impossible d'ecrire le fichier de sortie ";
     expect_run(run({"in.bmp", "link.bin"}, {.file_size_limit = 1000}), write_failed + "link.bin\n",
                1);
-    EXPECT_FALSE(test::file_exists(path("out/charset.bin")));
+    EXPECT_EQ(test::read_file(path("out/charset.bin")), (std::vector<std::uint8_t>{'o', 'l', 'd'}));
     EXPECT_TRUE(std::filesystem::is_symlink(path("link.bin")));
     expect_run(run({"in.bmp", "link.bin"}), success("link.bin", 256), 0);
+    EXPECT_TRUE(std::filesystem::is_symlink(path("link.bin")));
     EXPECT_EQ(test::read_file(path("out/charset.bin")), test::expected_charset(tileset, 256));
+    EXPECT_EQ(folder_contents(), (std::vector<std::string>{"in.bmp", "link.bin", "out"}));
 
     struct stat device {};
     if (stat("/dev/full", &device) != 0) return;

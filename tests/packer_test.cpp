@@ -1,12 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#include <csignal>
 #include <cstring>
-#include <filesystem>
 
 #include "charset_writer.h"
 #include "file_bytes.h"
@@ -144,7 +139,7 @@ TEST_F(writer_test, writes_exactly_the_first_tiles_and_replaces_an_existing_file
     }
 }
 
-TEST_F(writer_test, reports_create_and_write_failures_and_removes_only_partial_regular_files) {
+TEST_F(writer_test, reports_create_and_write_failures_and_leaves_a_device_alone) {
     EXPECT_EQ(write_charset(dir.file("no/such/folder.bin").c_str(), charset, 1),
               write_outcome::create_failed);
     EXPECT_EQ(write_charset(dir.path().c_str(), charset, 1), write_outcome::create_failed);
@@ -154,71 +149,6 @@ TEST_F(writer_test, reports_create_and_write_failures_and_removes_only_partial_r
     if (stat("/dev/full", &device) != 0) GTEST_SKIP() << "no /dev/full here";
     EXPECT_EQ(write_charset("/dev/full", charset, 256), write_outcome::write_failed);
     EXPECT_TRUE(test::file_exists("/dev/full"));
-}
-
-// Writes the whole charset to name, in folder, from a child process whose
-// files may hold no more than 1,024 bytes (as `ulimit -f 1` leaves a shell),
-// so the write fails half way. With as_user, root gives up its rights first,
-// so a read-only folder is read-only to the writer too.
-write_outcome write_past_a_size_limit(const std::uint8_t* charset, const std::string& folder,
-                                      const char* name, clean_up_seam seam, bool as_user = false) {
-    std::fflush(nullptr);
-    const pid_t child = fork();
-    if (child == 0) {
-        const rlimit limit{1024, 1024};
-        std::signal(SIGXFSZ, SIG_IGN);
-        if (chdir(folder.c_str()) != 0 || setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(99);
-        if (as_user && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(99);
-        _exit(static_cast<int>(write_file(name, charset, charset_size, seam)));
-    }
-    int status = 0;
-    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) ||
-        WEXITSTATUS(status) > static_cast<int>(write_outcome::write_failed)) {
-        ADD_FAILURE() << "the writing child failed on its own";
-        return write_outcome::written;
-    }
-    return static_cast<write_outcome>(WEXITSTATUS(status));
-}
-
-// Another process re-points the name between the failed write and the
-// clean-up: the file written is emptied, and the one now behind the name kept.
-TEST_F(writer_test, a_failed_write_empties_the_file_it_wrote_and_removes_no_other) {
-    const std::vector<std::uint8_t> precious = {'P', 'R', 'E', 'C', 'I', 'O', 'U', 'S'};
-    const std::string out = dir.file("out.bin");
-    ASSERT_TRUE(write_file_bytes(dir.file("A").c_str(), precious));
-    ASSERT_TRUE(write_file_bytes(dir.file("B").c_str(), precious));
-    std::filesystem::create_symlink("A", out);
-    EXPECT_EQ(write_past_a_size_limit(charset, dir.path(), "out.bin",
-                                      [](const char* name) {
-                                          std::filesystem::remove(name);
-                                          std::filesystem::create_symlink("B", name);
-                                      }),
-              write_outcome::write_failed);
-    EXPECT_EQ(test::read_file(dir.file("A")), std::vector<std::uint8_t>{});
-    EXPECT_EQ(test::read_file(out), precious);
-
-    // The same with the file itself renamed and another put in its place.
-    std::filesystem::remove(out);
-    ASSERT_TRUE(write_file_bytes(out.c_str(), precious));
-    EXPECT_EQ(write_past_a_size_limit(charset, dir.path(), "out.bin",
-                                      [](const char* name) {
-                                          std::filesystem::rename(name, "written.bin");
-                                          std::filesystem::copy_file("B", name);
-                                      }),
-              write_outcome::write_failed);
-    EXPECT_EQ(test::read_file(dir.file("written.bin")), std::vector<std::uint8_t>{});
-    EXPECT_EQ(test::read_file(out), precious);
-
-    // A writable file in a folder that is not: its name cannot go, its bytes can.
-    const std::string locked = dir.file("locked");
-    std::filesystem::create_directory(locked);
-    ASSERT_TRUE(write_file_bytes((locked + "/out.bin").c_str(), precious));
-    chmod((locked + "/out.bin").c_str(), 0666);
-    chmod(locked.c_str(), 0555);
-    EXPECT_EQ(write_past_a_size_limit(charset, locked, "out.bin", nullptr, true),
-              write_outcome::write_failed);
-    chmod(locked.c_str(), 0755);
-    EXPECT_EQ(test::read_file(locked + "/out.bin"), std::vector<std::uint8_t>{});
 }
 
 }  // namespace

@@ -148,5 +148,32 @@ TEST_F(preview, files_of_no_charset_size_are_refused_and_nothing_is_written) {
     EXPECT_FALSE(test::file_exists(dir.file("preview.bmp")));
 }
 
+// Memory that runs out at any point ends the run with a message and status
+// 1, never by a signal: the limit rises from where the program cannot even
+// start to where it draws the picture.
+TEST_F(preview, running_out_of_memory_is_reported_not_an_abort) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer's own allocator reports running out of memory itself";
+#endif
+    save("charset.bin", test::random_bytes(2048));
+    int out_of_memory = 0;
+    for (rlim_t limit = rlim_t{64} << 10U; limit <= rlim_t{2} << 20U; limit += rlim_t{16} << 10U) {
+        SCOPED_TRACE(limit);
+        last = test::run_program({GLYPHOR_PREVIEW_PROGRAM, "charset.bin", "preview.bmp"},
+                                 dir.path(), {.data_limit = limit});
+        if (last.status == 127 && last.err.rfind("glyphor-preview: ", 0) != 0) {
+            continue;  // the dynamic loader could not start the program
+        }
+        if (last.status == 0) break;
+        EXPECT_EQ(last.status, 1);
+        const bool said = last.err == "glyphor-preview: out of memory\n";
+        EXPECT_TRUE(said || last.err == "glyphor-preview: cannot read charset.bin\n") << last.err;
+        out_of_memory += said ? 1 : 0;
+        EXPECT_FALSE(test::file_exists(dir.file("preview.bmp")));
+    }
+    EXPECT_EQ(last.status, 0) << "never drew the picture: " << last.err;
+    EXPECT_GT(out_of_memory, 0);
+}
+
 }  // namespace
 }  // namespace glyphor

@@ -136,19 +136,24 @@ run_result run_program(const std::vector<std::string>& command, const std::strin
     argv.push_back(nullptr);
 
     const temp_dir capture;
-    const std::string out_path = capture.file("stdout");
+    const std::string out_path = how.output_file.empty() ? capture.file("stdout") : how.output_file;
     const std::string err_path = capture.file("stderr");
     // Both ends close at exec: the child keeps only its standard input.
     int pipe_ends[2] = {-1, -1};
     if (how.input && pipe2(pipe_ends, O_CLOEXEC) != 0) throw std::runtime_error("pipe2 failed");
+    int output_ends[2] = {-1, -1};
+    if (how.output_piped && pipe2(output_ends, O_CLOEXEC) != 0) {
+        throw std::runtime_error("pipe2 failed");
+    }
     std::fflush(nullptr);
     const pid_t child = fork();
     if (child == 0) {
         const int in = how.input ? pipe_ends[0] : open("/dev/null", O_RDONLY);
         int closed_pipe[2] = {-1, -1};
         if (how.output_closed && pipe(closed_pipe) == 0) close(closed_pipe[0]);
-        const int out = how.output_closed
-                            ? closed_pipe[1]
+        const int out = how.output_closed ? closed_pipe[1]
+                        : how.output_piped
+                            ? output_ends[1]
                             : open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (in < 0 || out < 0 || err < 0 || chdir(folder.c_str()) != 0) _exit(127);
@@ -160,6 +165,10 @@ run_result run_program(const std::vector<std::string>& command, const std::strin
             const rlimit limit{how.file_size_limit, how.file_size_limit};
             std::signal(SIGXFSZ, how.size_signal_ignored ? SIG_IGN : SIG_DFL);
             setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        if (how.data_limit != RLIM_INFINITY) {
+            const rlimit limit{how.data_limit, how.data_limit};
+            setrlimit(RLIMIT_DATA, &limit);
         }
         std::signal(SIGPIPE, SIG_DFL);  // the feeding below ignores it; the program must not
         execvp(argv[0], argv.data());
@@ -178,11 +187,19 @@ run_result run_program(const std::vector<std::string>& command, const std::strin
         close(pipe_ends[1]);
     }
     run_result result;
+    if (how.output_piped) {
+        close(output_ends[1]);
+        char block[4096];
+        for (ssize_t got = 0; (got = read(output_ends[0], block, sizeof block)) > 0;) {
+            result.out.append(block, static_cast<std::size_t>(got));
+        }
+        close(output_ends[0]);
+    }
     int status = 0;
     if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) {
         result.status = WEXITSTATUS(status);
     }
-    result.out = text_of(out_path);
+    if (!how.output_piped) result.out = text_of(out_path);
     result.err = text_of(err_path);
     return result;
 }

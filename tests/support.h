@@ -76,6 +76,12 @@ struct run_options {
     // Standard output: a pipe whose reader has already gone, so every write
     // to it fails (and raises SIGPIPE, left as a shell leaves it).
     bool output_closed = false;
+    // Standard output: a pipe read to its end (not with input), or this file,
+    // created or emptied as a shell's `>` does. Either way it is the result's out.
+    bool output_piped = false;
+    std::string output_file = std::string{};
+    // Caps the memory the program may allocate (RLIMIT_DATA).
+    rlim_t data_limit = RLIM_INFINITY;
 };
 
 // Runs command (its first word found on PATH) in folder and captures its output.

@@ -33,7 +33,7 @@ suite=$(host_cli_suite)
 # whole suite spares every run the server's start-up; it is stopped, and the
 # folder removed, however the stage ends.
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/glyphor-wine.XXXXXX")
-trap 'wineserver -k 2>/dev/null; wineserver -w 2>/dev/null; rm -rf "$scratch"' EXIT
+trap 'wineserver -k 2>/dev/null; wineserver -w 2>/dev/null; umount "$scratch/disk" 2>/dev/null; rm -rf "$scratch"' EXIT
 mkdir "$scratch/prefix" "$scratch/tmp"
 export WINEPREFIX="$scratch/prefix" TMPDIR="$scratch/tmp" WINEDEBUG=-all \
     WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C.UTF-8
@@ -58,3 +58,26 @@ wine "$exe" examples/tileset.bmp "$charset" 200 >/dev/null
 wine "$preview" "$charset" "$picture" >/dev/null
 wine "$exe" "$picture" "$scratch/again.bin" 200 >/dev/null
 cmp "$charset" "$scratch/again.bin"
+
+# A full disk: a small file system, full but for an old charset, where no new
+# charset fits. The write fails, the old file stays whole, and nothing else is
+# left there: the new file went with its handle. Mounting needs root; without
+# it this is said and left out.
+mkdir "$scratch/disk"
+if mount -t tmpfs -o size=64k tmpfs "$scratch/disk" 2>/dev/null; then
+    wine "$exe" examples/tileset.bmp "$scratch/disk/charset.bin" 100 >/dev/null
+    cp "$scratch/disk/charset.bin" "$scratch/old.bin"
+    head -c 1M /dev/zero >"$scratch/disk/filler" 2>/dev/null || true
+    if wine "$exe" examples/tileset.bmp "$scratch/disk/charset.bin" >"$scratch/full.log"; then
+        echo "glyphor.exe wrote a charset to a full disk"
+        exit 1
+    fi
+    grep -q "Impossible d'ecrire le fichier de sortie" "$scratch/full.log" ||
+        { cat "$scratch/full.log"; exit 1; }
+    cmp "$scratch/old.bin" "$scratch/disk/charset.bin"
+    [ "$(ls -A "$scratch/disk" | paste -sd' ')" = "charset.bin filler" ] ||
+        { echo "left on the full disk: $(ls -A "$scratch/disk")"; exit 1; }
+    echo "a full disk: glyphor.exe failed, said so, and left the old charset whole"
+else
+    echo "a full disk: not tried, no file system could be mounted here (root is needed)"
+fi

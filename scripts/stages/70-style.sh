@@ -16,7 +16,11 @@ clang-format --dry-run -Werror "${sources[@]}"
 # no target (built only on another system) borrows a neighbour's flags.
 # Headers are checked through the sources that include them.
 cmake --preset tidy >/dev/null
+# The Windows side (*_windows.cpp) is built only by mingw-w64, whose headers
+# clang cannot parse: the Windows stage compiles it with every warning an error.
 units=()
-for f in "${sources[@]}"; do [[ "$f" == *.h || "$f" == *.hpp ]] || units+=("$f"); done
+for f in "${sources[@]}"; do
+    [[ "$f" == *.h || "$f" == *.hpp || "$f" == *_windows.cpp ]] || units+=("$f")
+done
 echo "clang-tidy: ${#units[@]} files"
 printf '%s\n' "${units[@]}" | xargs -P "$(nproc)" -n 1 clang-tidy -p build/tidy --quiet

@@ -1,0 +1,279 @@
+// File access on Windows, through the system's handles: the new file is made
+// beside the file the name leads to, with its deletion already asked for, so
+// that neither a failure nor a crash leaves it behind, and is renamed over
+// that file through its own handle. No name is looked up again to remove it.
+#define WIN32_LEAN_AND_MEAN
+#include <io.h>
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <memory>
+#include <optional>
+
+#include "file_io.h"
+
+namespace glyphor {
+
+void report_failed_writes_instead_of_dying() {
+    // Windows raises no signal for a full disk or a closed pipe: the write fails.
+}
+
+namespace {
+
+HANDLE handle_of(std::FILE* file) {
+    return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+}
+
+// A handle, closed when it goes out of scope.
+class handle {
+public:
+    explicit handle(HANDLE value) noexcept : value_{value} {}
+    ~handle() { reset(); }
+    handle(const handle&) = delete;
+    handle& operator=(const handle&) = delete;
+    handle(handle&& other) noexcept : value_{other.value_} { other.value_ = INVALID_HANDLE_VALUE; }
+    handle& operator=(handle&&) = delete;
+    HANDLE get() const noexcept { return value_; }
+    explicit operator bool() const noexcept { return value_ != INVALID_HANDLE_VALUE; }
+    void reset() noexcept {
+        if (value_ != INVALID_HANDLE_VALUE) CloseHandle(value_);
+        value_ = INVALID_HANDLE_VALUE;
+    }
+
+private:
+    HANDLE value_;
+};
+
+struct free_deleter {
+    void operator()(void* block) const noexcept { std::free(block); }
+};
+using wide_text = std::unique_ptr<wchar_t[], free_deleter>;
+
+// Sends all size bytes, however many each call takes.
+bool write_all(HANDLE file, const void* bytes, std::size_t size) {
+    const auto* next = static_cast<const unsigned char*>(bytes);
+    while (size > 0) {
+        const DWORD part = size < 0x40000000U ? static_cast<DWORD>(size) : 0x40000000U;
+        DWORD wrote = 0;
+        if (WriteFile(file, next, part, &wrote, nullptr) == 0 || wrote == 0) return false;
+        next += wrote;
+        size -= wrote;
+    }
+    return true;
+}
+
+// Writes through the name itself, as "wb" does, for a device or a pipe, a
+// file with other hard links or a folder closed to new files. A failure
+// leaves a file on disk empty, through the handle that wrote it.
+write_outcome write_in_place(const wchar_t* path, const void* bytes, std::size_t size) {
+    const handle file{CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)};
+    if (!file) return write_outcome::create_failed;
+    if (write_all(file.get(), bytes, size)) return write_outcome::written;
+    if (GetFileType(file.get()) == FILE_TYPE_DISK) {
+        const LARGE_INTEGER start{};
+        if (SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN) != 0) {
+            SetEndOfFile(file.get());
+        }
+    }
+    return write_outcome::write_failed;
+}
+
+// A file's identity: its volume's serial number and its number on the volume.
+struct file_identity {
+    unsigned long long volume = 0;
+    FILE_ID_128 number{};
+};
+
+bool identify(HANDLE file, file_identity& identity) {
+    FILE_ID_INFO id{};
+    if (GetFileInformationByHandleEx(file, FileIdInfo, &id, sizeof id) != 0) {
+        identity = {id.VolumeSerialNumber, id.FileId};
+        return true;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};  // file systems without 128-bit numbers
+    if (GetFileInformationByHandle(file, &info) == 0) return false;
+    identity.volume = info.dwVolumeSerialNumber;
+    const unsigned long long number =
+        (static_cast<unsigned long long>(info.nFileIndexHigh) << 32U) | info.nFileIndexLow;
+    std::memcpy(identity.number.Identifier, &number, sizeof number);
+    return true;
+}
+
+// True when console writes to file. Wine gives the standard handles that a
+// Unix parent passed on no volume (0): there the file's number decides alone.
+bool is_console_file(HANDLE file, std::FILE* console) {
+    if (console == nullptr) return false;
+    const HANDLE output = handle_of(console);
+    file_identity seen;
+    file_identity found;
+    return output != INVALID_HANDLE_VALUE && GetFileType(output) == FILE_TYPE_DISK &&
+           identify(output, seen) && identify(file, found) &&
+           std::memcmp(&seen.number, &found.number, sizeof seen.number) == 0 &&
+           (seen.volume == found.volume || seen.volume == 0 || found.volume == 0);
+}
+
+// The full path of the file the name leads to: through every link for a
+// file there is, as given (made whole) for a new one. Null when it cannot be had.
+wide_text full_path(const wchar_t* path, HANDLE file) {
+    const DWORD flags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
+    const DWORD length = file != INVALID_HANDLE_VALUE
+                             ? GetFinalPathNameByHandleW(file, nullptr, 0, flags)
+                             : GetFullPathNameW(path, 0, nullptr, nullptr);
+    if (length == 0) return nullptr;
+    wide_text text{static_cast<wchar_t*>(std::malloc((length + 1) * sizeof(wchar_t)))};
+    if (!text) return nullptr;
+    const DWORD got = file != INVALID_HANDLE_VALUE
+                          ? GetFinalPathNameByHandleW(file, text.get(), length + 1, flags)
+                          : GetFullPathNameW(path, length + 1, text.get(), nullptr);
+    if (got == 0 || got > length) return nullptr;
+    return text;
+}
+
+// ".glyphor-" and 12 random letters and digits, in the folder of target: a
+// hidden name no other program picks, nor guesses in advance.
+constexpr wchar_t temp_prefix[] = L".glyphor-";
+constexpr std::size_t temp_letters = 12;
+
+bool set_deleted_on_close(HANDLE file, bool deleted) {
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = deleted ? TRUE : FALSE;
+    return SetFileInformationByHandle(file, FileDispositionInfo, &disposition,
+                                      sizeof disposition) != 0;
+}
+
+// Renames file to target, replacing the file there.
+bool rename_over(HANDLE file, const wchar_t* target) {
+    const std::size_t length = std::wcslen(target);
+    const std::size_t size = sizeof(FILE_RENAME_INFO) + length * sizeof(wchar_t);
+    const std::unique_ptr<FILE_RENAME_INFO, free_deleter> rename{
+        static_cast<FILE_RENAME_INFO*>(std::calloc(1, size))};
+    if (!rename) return false;
+    rename->ReplaceIfExists = TRUE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(length * sizeof(wchar_t));
+    std::memcpy(rename->FileName, target, (length + 1) * sizeof(wchar_t));
+    return SetFileInformationByHandle(file, FileRenameInfo, rename.get(),
+                                      static_cast<DWORD>(size)) != 0;
+}
+
+// Makes the new file beside target, hidden, under a name of its own, with its
+// deletion asked for at once: until it is renamed, closing its handle (or the
+// end of the process, however it comes) removes it.
+handle make_new_file(const wchar_t* target, bool& folder_closed) {
+    folder_closed = false;
+    const wchar_t* const slash = std::wcsrchr(target, L'\\');
+    const std::size_t folder = slash == nullptr ? 0 : static_cast<std::size_t>(slash - target) + 1;
+    const std::size_t length = folder + std::wcslen(temp_prefix) + temp_letters;
+    const wide_text name{static_cast<wchar_t*>(std::malloc((length + 1) * sizeof(wchar_t)))};
+    if (!name) return handle{INVALID_HANDLE_VALUE};
+    std::memcpy(name.get(), target, folder * sizeof(wchar_t));
+    std::memcpy(name.get() + folder, temp_prefix, std::wcslen(temp_prefix) * sizeof(wchar_t));
+    static constexpr wchar_t symbols[] = L"0123456789abcdefghijklmnopqrstuvwxyz";
+    unsigned long long mix = GetCurrentProcessId() * 0x9E3779B97F4A7C15ULL ^ GetTickCount64();
+    for (int draw = 0; draw < 100; ++draw) {
+        for (std::size_t i = 0; i < temp_letters; ++i) {
+            LARGE_INTEGER now{};
+            QueryPerformanceCounter(&now);
+            mix = (mix ^ static_cast<unsigned long long>(now.QuadPart) ^ (mix >> 29U)) *
+                      0xBF58476D1CE4E5B9ULL +
+                  i;
+            name[length - temp_letters + i] = symbols[(mix >> 40U) % 36];
+        }
+        name[length] = L'\0';
+        handle file{CreateFileW(name.get(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_HIDDEN, nullptr)};
+        if (file) {
+            if (set_deleted_on_close(file.get(), true)) return file;
+            // Its deletion cannot be asked for: it goes now, by the name
+            // this process has just made for itself.
+            file.reset();
+            DeleteFileW(name.get());
+            return handle{INVALID_HANDLE_VALUE};
+        }
+        const DWORD error = GetLastError();
+        if (error == ERROR_ACCESS_DENIED) folder_closed = true;
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
+    }
+    return handle{INVALID_HANDLE_VALUE};
+}
+
+// Writes the bytes into a new file beside target and renames it over target;
+// found is the file there, or null for none. Nothing when the file is to be
+// written in place.
+std::optional<write_outcome> replace(const wchar_t* target, const BY_HANDLE_FILE_INFORMATION* found,
+                                     const void* bytes, std::size_t size) {
+    bool folder_closed = false;
+    const handle file = make_new_file(target, folder_closed);
+    if (!file) {
+        if (found != nullptr && folder_closed) return std::nullopt;
+        return write_outcome::create_failed;
+    }
+    if (!write_all(file.get(), bytes, size)) return write_outcome::write_failed;
+    // The old file's attributes, or those "wb" gives a new one.
+    FILE_BASIC_INFO basic{};
+    constexpr DWORD kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                           FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    basic.FileAttributes =
+        found != nullptr ? found->dwFileAttributes & kept : FILE_ATTRIBUTE_ARCHIVE;
+    if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    if (SetFileInformationByHandle(file.get(), FileBasicInfo, &basic, sizeof basic) == 0 ||
+        !set_deleted_on_close(file.get(), false)) {
+        return write_outcome::write_failed;
+    }
+    if (!rename_over(file.get(), target)) {
+        // Asked for once more, twice if need be: it must not stay.
+        if (!set_deleted_on_close(file.get(), true)) set_deleted_on_close(file.get(), true);
+        return write_outcome::write_failed;
+    }
+    return write_outcome::written;
+}
+
+}  // namespace
+
+bool can_seek(std::FILE* file) {
+    return GetFileType(handle_of(file)) == FILE_TYPE_DISK;
+}
+
+write_outcome write_file(const wchar_t* path, const void* bytes, std::size_t size,
+                         std::FILE* console) {
+    // What the name leads to now, through every link.
+    handle probe{CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)};
+    if (!probe) {
+        if (GetLastError() != ERROR_FILE_NOT_FOUND) return write_outcome::create_failed;
+        // A link that leads nowhere: its file is made through it, in place.
+        if (GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES) {
+            return write_in_place(path, bytes, size);
+        }
+        const wide_text target = full_path(path, INVALID_HANDLE_VALUE);
+        if (!target) return write_outcome::create_failed;
+        const std::optional<write_outcome> outcome = replace(target.get(), nullptr, bytes, size);
+        return outcome ? *outcome : write_outcome::create_failed;
+    }
+    if (GetFileType(probe.get()) != FILE_TYPE_DISK) {
+        probe.reset();
+        return write_in_place(path, bytes, size);
+    }
+    BY_HANDLE_FILE_INFORMATION found{};
+    if (GetFileInformationByHandle(probe.get(), &found) == 0) return write_outcome::create_failed;
+    // A folder, or a file that may not be written, is not replaced: "wb" would not open it.
+    if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0 ||
+        is_console_file(probe.get(), console)) {
+        return write_outcome::create_failed;
+    }
+    // A file with other hard links would part from them if replaced.
+    const wide_text target = found.nNumberOfLinks == 1 ? full_path(path, probe.get()) : nullptr;
+    probe.reset();
+    if (target) {
+        if (const std::optional<write_outcome> outcome =
+                replace(target.get(), &found, bytes, size)) {
+            return *outcome;
+        }
+    }
+    return write_in_place(path, bytes, size);
+}
+
+}  // namespace glyphor
