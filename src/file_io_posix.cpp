@@ -281,8 +281,12 @@ std::optional<write_outcome> replace(const final_name& to, const void* bytes, st
     }
     new_file file{to.folder.get()};
     if (!file.make()) {
-        // A folder closed to new files: its writable files are written in place.
-        if (to.exists && (errno == EACCES || errno == EPERM)) return std::nullopt;
+        // A folder closed to new files, as its own permissions say: its
+        // writable files are written in place. Any other refusal changes nothing.
+        if (to.exists && (errno == EACCES || errno == EPERM) &&
+            ::faccessat(to.folder.get(), ".", W_OK, AT_EACCESS) != 0) {
+            return std::nullopt;
+        }
         return write_outcome::create_failed;
     }
     // The old file's owner, group and permission bits, in that order: a change
