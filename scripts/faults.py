@@ -629,7 +629,7 @@ def report(harness, failures):
     groups = {}
     for sc, faults, limit, problems in failures:
         # Temporaries have names of their own each run.
-        what = re.sub(r"\.glyphor-\w+", ".glyphor-*", "; ".join(problems))
+        what = re.sub(r"\.glyphor-[\w-]+", ".glyphor-*", "; ".join(problems))
         groups.setdefault(f"{sc.program}, {sc.name}: {what}", []).append((sc, faults, limit))
     for group, cases in groups.items():
         print(f"\nFAILED {group}")
