@@ -62,7 +62,12 @@ if(KIND STREQUAL "manual-gz")
 elseif(KIND STREQUAL "manual-text")
   # ASCII, no hyphenation (HY=0), and grotty's -c -b -o -u: no escape
   # sequences and no overstruck bold or underline.
-  execute_process(COMMAND groff -man -Tascii -ww -rHY=0 -rwindows=1 -P-c -P-b -P-o -P-u "${IN}"
+  find_program(groff groff)
+  if(NOT groff)
+    message(FATAL_ERROR "groff is missing; the Windows zip's manuals are formatted with it "
+                        "(Debian: apt-get install groff-base)")
+  endif()
+  execute_process(COMMAND ${groff} -man -Tascii -ww -rHY=0 -rwindows=1 -P-c -P-b -P-o -P-u "${IN}"
                   OUTPUT_VARIABLE text ERROR_VARIABLE errors RESULT_VARIABLE status)
   if(NOT status EQUAL 0 OR NOT errors STREQUAL "")
     message(FATAL_ERROR "groff ${IN}: ${status} ${errors}")
