@@ -8,6 +8,8 @@
 #                 for Windows: formatted with the register windows set, which
 #                 the pages test to give Windows commands in their examples
 #   crlf          a text file with CRLF line ends, for Windows
+#   readme-crlf   the Windows zip's README, with CRLF line ends: its links, to
+#                 the sources in the tree, made to lead to what the zip holds
 #   changelog-gz  CHANGELOG.md as a compressed Debian changelog, one entry a section
 #   copyright     LICENSE as a machine-readable Debian copyright file
 #
@@ -75,6 +77,14 @@ elseif(KIND STREQUAL "manual-text")
   write_crlf("${text}")
 elseif(KIND STREQUAL "crlf")
   file(READ "${IN}" text)
+  write_crlf("${text}")
+elseif(KIND STREQUAL "readme-crlf")
+  # In the tree the README sits in doc/ beside the manual pages; in the zip
+  # beside the texts made of them, the changelog and LICENSE.txt.
+  file(READ "${IN}" text)
+  string(REGEX REPLACE "\\]\\(([a-z-]+)\\.1\\)" "](\\1.txt)" text "${text}")
+  string(REPLACE "](../CHANGELOG.md)" "](CHANGELOG.md)" text "${text}")
+  string(REPLACE "](../LICENSE)" "](LICENSE.txt)" text "${text}")
   write_crlf("${text}")
 elseif(KIND STREQUAL "changelog-gz")
   # "## <version> (<yyyy-mm-dd>)" opens an entry, "- " an item, and the
