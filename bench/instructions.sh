@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Whole-process instruction counts under valgrind --tool=callgrind: one full
 # 256-tile conversion beside /bin/true, as a ratio, and the share of the
-# conversion spent in pack_charset, per pixel. Counts are what the program
+# conversion spent in pack_charset, per pixel; then the same conversion by
+# this tree's program linked dynamically (built in build/release-dynamic), and
+# what its dynamic loading costs. Counts are what the program
 # executes, start-up and exit included, so they do not depend on the load of
 # the machine. The ratio moves with the C library's start-up; the packer's own
 # count per pixel does not, so the limits hold both. Then the sizes users
@@ -74,8 +76,15 @@ fi
 packing=$(callgrind_annotate --inclusive=yes "$work/conversion.out" |
     sed -n 's/^ *\([0-9,]*\) .*glyphor::pack_charset(.*/\1/p' | head -n 1 | tr -d ,)
 
+# The same conversion linked dynamically, from the release preset's flags.
+dynamic_build=build/release-dynamic
+cmake --preset release -B "$dynamic_build" -DGLYPHOR_STATIC=OFF >"$work/dynamic.log" 2>&1 &&
+    cmake --build "$dynamic_build" --target glyphor >>"$work/dynamic.log" 2>&1 ||
+    { cat "$work/dynamic.log" >&2; exit 2; }
+dynamic=$(instructions dynamic "$dynamic_build/glyphor" "$tileset" "$work/dynamic.bin")
+
 awk -v conversion="$conversion" -v true_count="$true_count" -v packing="${packing:-0}" \
-    -v program="$program" 'BEGIN {
+    -v dynamic="$dynamic" -v program="$program" 'BEGIN {
     printf "conversion (%s, 256 tiles): %d instructions\n", program, conversion
     printf "/bin/true:                  %d instructions\n", true_count
     printf "ratio:                      %.2f\n", conversion / true_count
@@ -83,6 +92,7 @@ awk -v conversion="$conversion" -v true_count="$true_count" -v packing="${packin
         printf "pack_charset:               %d instructions, %.2f a pixel\n", packing, packing / 16384
     else
         print "pack_charset:               not found (no symbols?)"
+    printf "linked dynamically:         %d instructions, %d of them more\n", dynamic, dynamic - conversion
 }'
 
 # size_line NAME FILE LIMIT FLOOR: prints the sizes; status 1 past the limit.

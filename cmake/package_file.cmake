@@ -8,6 +8,8 @@
 #                 for Windows: formatted with the register windows set, which
 #                 the pages test to give Windows commands in their examples
 #   crlf          a text file with CRLF line ends, for Windows
+#   readme-crlf   the Windows zip's README, with CRLF line ends: its links, to
+#                 the sources in the tree, made to lead to what the zip holds
 #   changelog-gz  CHANGELOG.md as a compressed Debian changelog, one entry a section
 #   copyright     LICENSE as a machine-readable Debian copyright file
 #
@@ -62,7 +64,12 @@ if(KIND STREQUAL "manual-gz")
 elseif(KIND STREQUAL "manual-text")
   # ASCII, no hyphenation (HY=0), and grotty's -c -b -o -u: no escape
   # sequences and no overstruck bold or underline.
-  execute_process(COMMAND groff -man -Tascii -ww -rHY=0 -rwindows=1 -P-c -P-b -P-o -P-u "${IN}"
+  find_program(groff groff)
+  if(NOT groff)
+    message(FATAL_ERROR "groff is missing; the Windows zip's manuals are formatted with it "
+                        "(Debian: apt-get install groff-base)")
+  endif()
+  execute_process(COMMAND ${groff} -man -Tascii -ww -rHY=0 -rwindows=1 -P-c -P-b -P-o -P-u "${IN}"
                   OUTPUT_VARIABLE text ERROR_VARIABLE errors RESULT_VARIABLE status)
   if(NOT status EQUAL 0 OR NOT errors STREQUAL "")
     message(FATAL_ERROR "groff ${IN}: ${status} ${errors}")
@@ -70,6 +77,14 @@ elseif(KIND STREQUAL "manual-text")
   write_crlf("${text}")
 elseif(KIND STREQUAL "crlf")
   file(READ "${IN}" text)
+  write_crlf("${text}")
+elseif(KIND STREQUAL "readme-crlf")
+  # In the tree the README sits in doc/ beside the manual pages; in the zip
+  # beside the texts made of them, the changelog and LICENSE.txt.
+  file(READ "${IN}" text)
+  string(REGEX REPLACE "\\]\\(([a-z-]+)\\.1\\)" "](\\1.txt)" text "${text}")
+  string(REPLACE "](../CHANGELOG.md)" "](CHANGELOG.md)" text "${text}")
+  string(REPLACE "](../LICENSE)" "](LICENSE.txt)" text "${text}")
   write_crlf("${text}")
 elseif(KIND STREQUAL "changelog-gz")
   # "## <version> (<yyyy-mm-dd>)" opens an entry, "- " an item, and the

@@ -37,11 +37,11 @@ set(glyphor_manuals glyphor glyphor-preview)
 if(WIN32)
   # Windows users have no man: the pages as text, and every text file with
   # the line ends Notepad has always understood. The README is their own:
-  # Windows commands, and links only to what the zip holds.
+  # Windows commands, and links that lead to what the zip holds.
   foreach(page IN LISTS glyphor_manuals)
     package_file(manual-text doc/${page}.1 ${page}.txt)
   endforeach()
-  package_file(crlf doc/README-windows.md README.md)
+  package_file(readme-crlf doc/README-windows.md README.md)
   package_file(crlf CHANGELOG.md CHANGELOG.md)
   package_file(crlf LICENSE LICENSE.txt)
   install(FILES ${glyphor_package_files} DESTINATION .)

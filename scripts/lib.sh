@@ -14,8 +14,10 @@ need_packages() {
     if [ ! -e /tmp/.glyphor-apt-updated ]; then
         "${sudo[@]}" apt-get update -q && touch /tmp/.glyphor-apt-updated
     fi
-    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends \
-        "${missing[@]}"
+    # Nothing asks questions here, so debconf has nothing to warn of (such as
+    # delaying configuration where apt-utils is missing).
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive DEBCONF_NOWARNINGS=yes \
+        apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
 # host_cli_suite: builds the command-line suite for this machine (in build/test)
