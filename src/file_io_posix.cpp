@@ -11,6 +11,7 @@
 #endif
 
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <csignal>
 #include <cstdint>
@@ -170,22 +171,28 @@ using temp_name = char[sizeof temp_prefix + temp_letters];
 void make_temp_name(temp_name& name) {
     static constexpr char symbols[] =
         "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ_-";
-    static std::uint64_t calls = 0;
     unsigned char random[temp_letters] = {};
+    bool drawn = false;
 #if __has_include(<sys/random.h>)
-    static_cast<void>(::getrandom(random, sizeof random, GRND_NONBLOCK));
+    drawn =
+        ::getrandom(random, sizeof random, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof random);
 #endif
-    // Without random bytes, the process, the time and a count still tell
-    // names apart; a name that is taken is drawn again anyway.
-    constexpr std::uint64_t golden = 0x9E3779B97F4A7C15U;
-    constexpr std::uint64_t stir = 0xBF58476D1CE4E5B9U;
-    std::uint64_t mix = static_cast<std::uint64_t>(::getpid()) * golden;
-    mix ^= static_cast<std::uint64_t>(std::time(nullptr)) ^ ++calls;
+    if (!drawn) {
+        // Without random bytes, the process, the time and a count still tell
+        // names apart; a name that is taken is drawn again anyway.
+        constexpr std::uint64_t golden = 0x9E3779B97F4A7C15U;
+        constexpr std::uint64_t stir = 0xBF58476D1CE4E5B9U;
+        static std::uint64_t calls = 0;
+        std::uint64_t mix = static_cast<std::uint64_t>(::getpid()) * golden;
+        mix ^= static_cast<std::uint64_t>(std::time(nullptr)) ^ ++calls;
+        for (unsigned char& byte : random) {
+            mix = (mix ^ (mix >> 29U)) * stir;
+            byte = static_cast<unsigned char>(mix >> 56U);
+        }
+    }
     std::memcpy(name, temp_prefix, sizeof temp_prefix - 1);
     for (std::size_t i = 0; i < temp_letters; ++i) {
-        mix = (mix ^ (mix >> 29U)) * stir + i;
-        name[sizeof temp_prefix - 1 + i] =
-            symbols[(random[i] ^ static_cast<unsigned>(mix >> 56U)) % 64U];
+        name[sizeof temp_prefix - 1 + i] = symbols[random[i] % 64U];
     }
     name[sizeof temp_prefix - 1 + temp_letters] = '\0';
 }
@@ -195,14 +202,8 @@ constexpr int name_draws = 100;  // drawn again while taken, so many times at mo
 // "/proc/self/fd/N": the name by which an unnamed file is linked into a folder.
 void name_of_descriptor(int file, char (&text)[32]) {
     constexpr char prefix[] = "/proc/self/fd/";
-    char digits[12];
-    std::size_t count = 0;
-    for (unsigned value = static_cast<unsigned>(file); count == 0 || value != 0; value /= 10) {
-        digits[count++] = static_cast<char>('0' + value % 10);
-    }
     std::memcpy(text, prefix, sizeof prefix - 1);
-    for (std::size_t i = 0; i < count; ++i) text[sizeof prefix - 1 + i] = digits[count - 1 - i];
-    text[sizeof prefix - 1 + count] = '\0';
+    *std::to_chars(text + sizeof prefix - 1, text + sizeof text - 1, file).ptr = '\0';
 }
 
 // The file that replaces the output, made in the output's folder: unnamed
