@@ -47,26 +47,22 @@ enum class write_outcome {
 
 // Creates or replaces the file path leads to with size bytes.
 //
-// A regular file, new or old, reached directly or through symbolic links, is
-// replaced whole: the bytes go into a new file in the same folder as the
-// file the name finally leads to, which takes the old file's owner, group
-// and permission bits (a new file gets 0666 less the umask, as "wb" gives)
-// and is then renamed over it. Links stay links. A reader of the name sees
-// the old file or the new one, never a part. When anything fails, only the
-// new file goes: the old file keeps its bytes, mode and links, or no file
-// appears where there was none. An old file that may not be written is not
-// replaced (create_failed), as opening it for writing would fail.
+// The name is opened for writing once, as "wb" opens it but without creating
+// or cutting anything: what "wb" refuses is refused (create_failed), and
+// every later step works on that descriptor or handle. A device, a pipe or a
+// terminal is written through it, but the file or pipe the console writes to
+// is refused: the text would be mixed into the bytes.
 //
-// Where a rename would change what the name is, the file is written in place,
-// as "wb" writes: a device, a FIFO, a terminal or a pipe; a file with other
-// hard links; a file whose owner or group a new file cannot be given; a file
-// in a folder where no file can be made. There a failed write, flush or close
-// cuts a regular file back to 0 bytes through a descriptor still held.
-//
-// No name is looked up again to remove what it leads to. The file console
-// (standard output, or standard error where that is where a program's text
-// goes) already writes to is refused (create_failed) before anything is
-// written: the text would be mixed into the bytes.
+// A regular file is replaced whole: the bytes go into a new file in the folder
+// that holds it, which reaches the disk and then takes the old file's place by
+// a rename. A reader of the name sees the old file or the new one, never a
+// part; after a crash the name holds one of them, whole. When anything fails,
+// only the new file goes: the old file keeps its bytes, or no file appears.
+// Where a new file would not be the same file (other hard links, another
+// owner or group that cannot be given, an ACL, attributes or flags a new file
+// would not have, a bind mount, a folder closed to new files or one where no
+// name can be removed), the file is written in place through the descriptor,
+// as "wb" writes it, and a failure leaves it empty.
 write_outcome write_file(const path_char* path, const void* bytes, std::size_t size,
                          std::FILE* console);
 

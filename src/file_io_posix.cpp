@@ -1,23 +1,38 @@
-// File access on Linux and other POSIX systems, through descriptors and the
-// *at calls: the folder that holds the output is opened once, and the new file
-// is made, named and renamed relative to it, so that whatever its path or
-// links do meanwhile, the clean-up of a failure touches only what this
-// process holds.
+// File access on Linux, macOS, the BSDs and other POSIX systems. The output
+// name is opened once, for writing, as "wb" opens it but without creating or
+// cutting anything, so that its refusal is "wb"'s refusal. Every later step
+// works on that descriptor and on the folder that holds the file: the name
+// is never opened again, and the clean-up of a failure removes only the
+// hidden name this process made.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#if __has_include(<sys/random.h>)
-#include <sys/random.h>
-#endif
 
 #include <cerrno>
-#include <charconv>
 #include <climits>
 #include <csignal>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <optional>
+
+// What a Linux kernel tells and other systems do not: the attributes of a
+// file and its folder (append-only, a mount point) through statx, extended
+// attributes by Linux's calls, folders opened for reference only (O_PATH),
+// random bytes by getrandom. A portable build does without them all, as
+// macOS and the BSDs do; the tests run both.
+#if defined(__linux__) && !defined(GLYPHOR_PORTABLE)
+#define GLYPHOR_LINUX 1
+#include <sys/random.h>
+#include <sys/sysmacros.h>
+#include <sys/xattr.h>
+#else
+#define GLYPHOR_LINUX 0
+#endif
+#if defined(__APPLE__)
+#include <sys/acl.h>
+#include <sys/xattr.h>
+#endif
 
 #include "file_io.h"
 
@@ -35,12 +50,10 @@ bool can_seek(std::FILE* file) {
 
 namespace {
 
-// A descriptor, released when it goes out of scope. It may also hold
-// AT_FDCWD, the current folder, which is never closed. A close whose result
-// matters is made on purpose (flushed_by_close); this one only releases.
+// A descriptor, closed when it goes out of scope.
 class descriptor {
 public:
-    explicit descriptor(int number) noexcept : number_{number} {}
+    explicit descriptor(int number = -1) noexcept : number_{number} {}
     ~descriptor() { reset(); }
     descriptor(const descriptor&) = delete;
     descriptor& operator=(const descriptor&) = delete;
@@ -50,9 +63,8 @@ public:
         other.number_ = -1;
         return *this;
     }
-    descriptor(descriptor&& other) noexcept : number_{other.number_} { other.number_ = -1; }
     int get() const noexcept { return number_; }
-    explicit operator bool() const noexcept { return number_ != -1; }
+    explicit operator bool() const noexcept { return number_ >= 0; }
     void reset() noexcept {
         if (number_ >= 0) ::close(number_);
         number_ = -1;
@@ -62,18 +74,105 @@ private:
     int number_;
 };
 
-#ifdef O_PATH
+// What the program asks of a file or a folder.
+struct facts {
+    dev_t device = 0;
+    ino_t inode = 0;
+    mode_t mode = 0;
+    nlink_t links = 0;
+    uid_t owner = 0;
+    gid_t group = 0;
+    std::uint64_t flags = 0;  // append-only, immutable, no-dump, a mount point...
+};
+
+#if GLYPHOR_LINUX
 constexpr int folder_flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+constexpr std::uint64_t append_only = STATX_ATTR_APPEND;
+
+bool look(int file, facts& found) {
+    struct statx seen {};
+    if (::statx(file, "", AT_EMPTY_PATH, STATX_BASIC_STATS, &seen) != 0) return false;
+    found = {makedev(seen.stx_dev_major, seen.stx_dev_minor),
+             seen.stx_ino,
+             seen.stx_mode,
+             seen.stx_nlink,
+             seen.stx_uid,
+             seen.stx_gid,
+             seen.stx_attributes & seen.stx_attributes_mask};
+    return true;
+}
 #else
 constexpr int folder_flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+#if defined(UF_APPEND)
+constexpr std::uint64_t append_only = UF_APPEND | SF_APPEND;
+#else
+constexpr std::uint64_t append_only = 0;  // a folder's flags are not told here
 #endif
 
-constexpr std::size_t longest_name = 255;  // one component of a path
-constexpr int most_links = 40;             // as many as the kernel follows in one path
-
-bool same_file(const struct stat& one, const struct stat& other) {
-    return one.st_dev == other.st_dev && one.st_ino == other.st_ino;
+bool look(int file, facts& found) {
+    struct stat seen {};
+    if (::fstat(file, &seen) != 0) return false;
+    found = {seen.st_dev, seen.st_ino, seen.st_mode, seen.st_nlink, seen.st_uid, seen.st_gid, 0};
+#if defined(UF_APPEND)
+    found.flags = seen.st_flags;
+#endif
+    return true;
 }
+#endif
+
+// True when the new file carries the very extended attributes of the old one
+// (its ACL among them, and whatever a default ACL gave the new file). An
+// attribute too long to compare here counts as a difference.
+#if GLYPHOR_LINUX || defined(__APPLE__)
+constexpr std::size_t attribute_room = 4096;
+
+ssize_t attribute_names(int file, char (&names)[attribute_room]) {
+#if defined(__APPLE__)
+    const ssize_t length = ::flistxattr(file, names, sizeof names, 0);
+#else
+    const ssize_t length = ::flistxattr(file, names, sizeof names);
+#endif
+    return length < 0 && errno == ENOTSUP ? 0 : length;
+}
+
+ssize_t attribute(int file, const char* name, char (&value)[attribute_room]) {
+#if defined(__APPLE__)
+    return ::fgetxattr(file, name, value, sizeof value, 0, 0);
+#else
+    return ::fgetxattr(file, name, value, sizeof value);
+#endif
+}
+
+bool same_attributes(int old_file, int new_file) {
+#if defined(__APPLE__)
+    // macOS keeps ACLs apart from the attributes: a file with one is written in place.
+    for (const int file : {old_file, new_file}) {
+        if (acl_t acl = ::acl_get_fd_np(file, ACL_TYPE_EXTENDED)) {
+            ::acl_free(acl);
+            return false;
+        }
+    }
+#endif
+    char names[attribute_room];
+    char others[attribute_room];
+    const ssize_t length = attribute_names(old_file, names);
+    if (length < 0 || attribute_names(new_file, others) != length) return false;
+    for (const char* name = names; name < names + length; name += std::strlen(name) + 1) {
+        char value[attribute_room];
+        char other[attribute_room];
+        const ssize_t size = attribute(old_file, name, value);
+        if (size < 0 || attribute(new_file, name, other) != size ||
+            std::memcmp(value, other, static_cast<std::size_t>(size)) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+#else
+bool same_attributes(int /*old_file*/, int /*new_file*/) {
+    return true;  // no extended attributes are read on this system
+}
+#endif
 
 // Sends all size bytes, however many each call takes; a call interrupted by
 // a signal before it wrote anything is made again.
@@ -89,257 +188,218 @@ bool write_all(int file, const void* bytes, std::size_t size) {
     return true;
 }
 
-// True when closing the file reports that its bytes were stored: network file
-// systems report a full disk or quota only there. A duplicate is closed, so
-// the caller still holds the file through file whatever the close says.
-bool flushed_by_close(int file) {
-    const int spare = ::dup(file);
-    return spare >= 0 && ::close(spare) == 0;
-}
-
-// Cuts a file back to 0 bytes through its descriptor, tried twice: what is
-// left of a failed write in place must not stay. A device, a FIFO or a pipe
-// refuses (EINVAL) and is left as it is.
-void cut_back(int file) {
-    if (::ftruncate(file, 0) != 0) static_cast<void>(::ftruncate(file, 0));
-}
-
-// Writes through the name itself, as "wb" does: for what a rename would turn
-// into something else (a device or a pipe, a hard-linked file, a file in a
-// folder closed to new files). A failure leaves a regular file empty.
-write_outcome write_in_place(const char* path, const void* bytes, std::size_t size) {
-    const descriptor file{::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666)};
-    if (!file) return write_outcome::create_failed;
-    if (write_all(file.get(), bytes, size) && flushed_by_close(file.get())) {
+// Writes through the descriptor the name was opened as: a device, a pipe, or
+// a file that a rename would turn into another. A file is first cut to 0
+// bytes, as "wb" cuts it, and cut back when the write fails.
+write_outcome write_in_place(int file, bool regular, const void* bytes, std::size_t size) {
+    if (regular && ::ftruncate(file, 0) != 0) return write_outcome::create_failed;
+    if (write_all(file, bytes, size) && (!regular || ::fsync(file) == 0)) {
         return write_outcome::written;
     }
-    cut_back(file.get());
+    if (regular) static_cast<void>(::ftruncate(file, 0));
     return write_outcome::write_failed;
 }
 
-// Where a name finally leads, after every symbolic link: the folder that
-// holds the file (open), the file's own name in it, and what is there now.
-struct final_name {
-    descriptor folder{AT_FDCWD};
-    char name[longest_name + 1] = {};
+// The folder that holds the file a name leads to after every symbolic link,
+// and the file's name in it. Each folder on the way is opened, so a path of
+// any depth is followed relative to the last.
+struct entry {
+    descriptor folder;
+    char name[NAME_MAX + 1] = {};
     struct stat found {};
     bool exists = false;
 };
 
-// Follows path through its symbolic links, opening the folder of each name on
-// the way, so that a path of any depth is followed. False when the name
-// cannot lead to a file: a missing folder, a loop of links, a name ending in
-// '/' or too long.
-bool follow(const char* path, final_name& to) {
+constexpr int most_links = 40;  // as many as the kernel follows in one path
+
+// False when the name leads to no folder: a missing or closed folder, a loop
+// of links, a link to an open file's unreachable name.
+bool find(const char* path, entry& at) {
     char text[PATH_MAX];
     const std::size_t length = std::strlen(path);
     if (length >= sizeof text) return false;
     std::memcpy(text, path, length + 1);
-    for (int links = 0; links <= most_links; ++links) {
+    at.folder = descriptor{::open(".", folder_flags)};
+    for (int links = 0; at.folder && links <= most_links; ++links) {
         char* const slash = std::strrchr(text, '/');
         const char* const base = slash == nullptr ? text : slash + 1;
         const std::size_t base_length = std::strlen(base);
-        if (base_length == 0 || base_length > longest_name) return false;
-        std::memcpy(to.name, base, base_length + 1);
+        if (base_length == 0 || base_length >= sizeof at.name) return false;
+        std::memcpy(at.name, base, base_length + 1);
         if (slash != nullptr) {
             *slash = '\0';
-            descriptor folder{::openat(to.folder.get(), slash == text ? "/" : text, folder_flags)};
-            if (!folder) return false;
-            to.folder = std::move(folder);
+            at.folder = descriptor{::openat(at.folder.get(), slash == text ? "/" : text, folder_flags)};
+            if (!at.folder) return false;
         }
-        if (::fstatat(to.folder.get(), to.name, &to.found, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (::fstatat(at.folder.get(), at.name, &at.found, AT_SYMLINK_NOFOLLOW) != 0) {
             return errno == ENOENT;  // a new file, at the end of any links
         }
-        if (!S_ISLNK(to.found.st_mode)) {
-            to.exists = true;
+        if (!S_ISLNK(at.found.st_mode)) {
+            at.exists = true;
             return true;
         }
         // The link's text names a file relative to the link's own folder.
-        const ssize_t got = ::readlinkat(to.folder.get(), to.name, text, sizeof text);
+        const ssize_t got = ::readlinkat(at.folder.get(), at.name, text, sizeof text);
         if (got <= 0 || static_cast<std::size_t>(got) >= sizeof text) return false;
         text[got] = '\0';
     }
     return false;
 }
 
-// ".glyphor-" and 12 random letters and digits: a hidden name that no other
-// program picks, nor guesses in advance.
-constexpr char temp_prefix[] = ".glyphor-";
-constexpr std::size_t temp_letters = 12;
-using temp_name = char[sizeof temp_prefix + temp_letters];
-
-void make_temp_name(temp_name& name) {
-    static constexpr char symbols[] =
-        "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ_-";
-    unsigned char random[temp_letters] = {};
-    bool drawn = false;
-#if __has_include(<sys/random.h>)
-    drawn =
-        ::getrandom(random, sizeof random, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof random);
-#endif
-    if (!drawn) {
-        // Without random bytes, the process, the time and a count still tell
-        // names apart; a name that is taken is drawn again anyway.
-        constexpr std::uint64_t golden = 0x9E3779B97F4A7C15U;
-        constexpr std::uint64_t stir = 0xBF58476D1CE4E5B9U;
-        static std::uint64_t calls = 0;
-        std::uint64_t mix = static_cast<std::uint64_t>(::getpid()) * golden;
-        mix ^= static_cast<std::uint64_t>(std::time(nullptr)) ^ ++calls;
-        for (unsigned char& byte : random) {
-            mix = (mix ^ (mix >> 29U)) * stir;
-            byte = static_cast<unsigned char>(mix >> 56U);
-        }
-    }
-    std::memcpy(name, temp_prefix, sizeof temp_prefix - 1);
-    for (std::size_t i = 0; i < temp_letters; ++i) {
-        name[sizeof temp_prefix - 1 + i] = symbols[random[i] % 64U];
-    }
-    name[sizeof temp_prefix - 1 + temp_letters] = '\0';
-}
-
-constexpr int name_draws = 100;  // drawn again while taken, so many times at most
-
-// "/proc/self/fd/N": the name by which an unnamed file is linked into a folder.
-void name_of_descriptor(int file, char (&text)[32]) {
-    constexpr char prefix[] = "/proc/self/fd/";
-    std::memcpy(text, prefix, sizeof prefix - 1);
-    *std::to_chars(text + sizeof prefix - 1, text + sizeof text - 1, file).ptr = '\0';
-}
-
-// The file that replaces the output, made in the output's folder: unnamed
-// while it is written where the system can make one (a crash leaves nothing
-// behind), else under a hidden name of its own, made exclusively. Until it is
-// in place, it goes when this goes: closed, and its hidden name, if it has
-// one, removed. That name is one this process made and no other knows.
-class new_file {
+// Interrupt and termination signals wait while a named temporary exists, and
+// end the run once it is gone.
+class held_signals {
 public:
-    explicit new_file(int folder) : folder_{folder} {}
-    ~new_file() {
-        file_.reset();
-        if (named_ && !placed_ && ::unlinkat(folder_, temp_, 0) != 0) {
-            static_cast<void>(::unlinkat(folder_, temp_, 0));  // tried twice: no litter
+    held_signals() {
+        sigset_t held;
+        sigemptyset(&held);
+        for (const int held_signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+            sigaddset(&held, held_signal);
         }
+        sigprocmask(SIG_BLOCK, &held, &before_);
     }
-    new_file(const new_file&) = delete;
-    new_file& operator=(const new_file&) = delete;
+    ~held_signals() { sigprocmask(SIG_SETMASK, &before_, nullptr); }
+    held_signals(const held_signals&) = delete;
+    held_signals& operator=(const held_signals&) = delete;
+
+private:
+    sigset_t before_{};
+};
+
+// The new file, made under a hidden name of its own in the output's folder:
+// ".glyphor-" and 12 random letters and digits, made exclusively. Until it
+// is renamed into place, it goes when this goes.
+class temporary {
+public:
+    explicit temporary(int folder) : folder_{folder} {}
+    ~temporary() { remove(); }
+    temporary(const temporary&) = delete;
+    temporary& operator=(const temporary&) = delete;
 
     // False, with errno set, when no file can be made in the folder.
-    bool make() {
-        file_ = descriptor{::openat(folder_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666)};
-        // Without unnamed files (an old kernel, a file system without them): a hidden name.
-        if (!file_ && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
-            for (int draw = 0; draw < name_draws && !file_; ++draw) {
-                make_temp_name(temp_);
-                file_ = descriptor{
-                    ::openat(folder_, temp_, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666)};
-                if (!file_ && errno != EEXIST) break;
+    bool make(mode_t mode) {
+        static constexpr char symbols[] =
+            "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ_-";
+        constexpr std::size_t prefix = 9;  // ".glyphor-"
+        std::memcpy(name_, ".glyphor-", prefix);
+        for (int draw = 0; draw < 100; ++draw) {
+            unsigned char random[sizeof name_ - prefix - 1];
+#if GLYPHOR_LINUX
+            if (::getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
+                return false;
             }
-            named_ = static_cast<bool>(file_);
+#else
+            ::arc4random_buf(random, sizeof random);
+#endif
+            for (std::size_t i = 0; i < sizeof random; ++i) name_[prefix + i] = symbols[random[i] % 64U];
+            file_ = descriptor{::openat(folder_, name_,
+                                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode)};
+            if (file_ || errno != EEXIST) return static_cast<bool>(file_);
         }
-        return static_cast<bool>(file_);
+        return false;
     }
-
     int get() const { return file_.get(); }
-
-    // Puts the file under name in its folder: linked straight to it when the
-    // name is free, else renamed over the file there, so that a reader of
-    // the name sees the old file or the new one and never a part or nothing.
-    bool place_as(const char* name, bool replacing) {
-        if (!named_) {
-            char self[32];
-            name_of_descriptor(file_.get(), self);
-            if (!replacing) {
-                placed_ = ::linkat(AT_FDCWD, self, folder_, name, AT_SYMLINK_FOLLOW) == 0;
-                if (placed_) return true;
-                if (errno != EEXIST) return false;  // else a file came under the name meanwhile
-            }
-            // A rename needs a name to rename: a hidden one, for that moment only.
-            for (int draw = 0; draw < name_draws && !named_; ++draw) {
-                make_temp_name(temp_);
-                named_ = ::linkat(AT_FDCWD, self, folder_, temp_, AT_SYMLINK_FOLLOW) == 0;
-                if (!named_ && errno != EEXIST) return false;
-            }
-            if (!named_) return false;
-        }
-        placed_ = ::renameat(folder_, temp_, folder_, name) == 0;
+    // Renames the file over name in the folder; false, with errno set, when it stays where it is.
+    bool place_as(const char* name) {
+        placed_ = ::renameat(folder_, name_, folder_, name) == 0;
         return placed_;
+    }
+    void remove() {
+        if (file_ && !placed_) static_cast<void>(::unlinkat(folder_, name_, 0));
+        file_.reset();
     }
 
 private:
     int folder_;
-    descriptor file_{-1};
-    temp_name temp_ = {};
-    bool named_ = false;
+    descriptor file_;
+    char name_[22] = {};
     bool placed_ = false;
 };
 
-// Writes the bytes into a new file beside the one the name leads to and puts
-// it in that file's place; nothing when the file is to be written in place.
-std::optional<write_outcome> replace(const final_name& to, const void* bytes, std::size_t size) {
-    // A file that may not be written is not replaced, as "wb" would not open it.
-    if (to.exists && ::faccessat(to.folder.get(), to.name, W_OK, AT_EACCESS) != 0) {
+// Writes the bytes into a new file in the folder and renames it over the
+// entry there; old is the file the name was opened as, or null for a new
+// file. Nothing when the file is to be written in place instead: whatever a
+// new file would not keep of the old one, or a folder where a hidden name,
+// once made, could not be removed.
+std::optional<write_outcome> replace(const entry& at, const facts* old, int old_file,
+                                     const void* bytes, std::size_t size) {
+    facts folder;
+    if (!look(at.folder.get(), folder)) return write_outcome::create_failed;
+    if ((folder.flags & append_only) != 0) return std::nullopt;
+    if (old != nullptr && (old->links != 1 || old->device != folder.device)) return std::nullopt;
+
+    const held_signals held;
+    temporary file{at.folder.get()};
+    if (!file.make(old != nullptr ? 0600 : 0666)) {
+        // A folder closed to new files: "wb" writes its files all the same.
+        if (old != nullptr && (errno == EACCES || errno == EPERM)) return std::nullopt;
         return write_outcome::create_failed;
     }
-    new_file file{to.folder.get()};
-    if (!file.make()) {
-        // A folder closed to new files, as its own permissions say: its
-        // writable files are written in place. Any other refusal changes nothing.
-        if (to.exists && (errno == EACCES || errno == EPERM) &&
-            ::faccessat(to.folder.get(), ".", W_OK, AT_EACCESS) != 0) {
+    if (old != nullptr) {
+        // The old file's owner, group and mode, in that order (a change of
+        // owner clears the set-id bits), its flags and its attributes.
+        facts made;
+        if (!look(file.get(), made)) return write_outcome::create_failed;
+        if ((made.owner != old->owner || made.group != old->group) &&
+            ::fchown(file.get(), old->owner, old->group) != 0) {
             return std::nullopt;
         }
-        return write_outcome::create_failed;
-    }
-    // The old file's owner, group and permission bits, in that order: a change
-    // of owner clears the set-id bits. Where the owner or group may not be
-    // given, a new file would change whose the file is.
-    if (to.exists) {
-        if (::fchown(file.get(), to.found.st_uid, to.found.st_gid) != 0) {
-            if (errno == EPERM) return std::nullopt;
-            return write_outcome::create_failed;
-        }
-        if (::fchmod(file.get(), to.found.st_mode & 07777) != 0) {
-            return write_outcome::create_failed;
+        if (::fchmod(file.get(), old->mode & 07777) != 0 || made.flags != old->flags ||
+            !same_attributes(old_file, file.get())) {
+            return std::nullopt;
         }
     }
-    if (!write_all(file.get(), bytes, size) || !flushed_by_close(file.get()) ||
-        !file.place_as(to.name, to.exists)) {
+    // The bytes reach the disk before the name does: after a crash the name
+    // holds the old file or the new one, never an empty one.
+    if (!write_all(file.get(), bytes, size) || ::fsync(file.get()) != 0) {
         return write_outcome::write_failed;
     }
-    return write_outcome::written;
+    if (file.place_as(at.name)) return write_outcome::written;
+    // A mount point, a folder that forbids it: the old file is written instead.
+    if (old != nullptr && (errno == EBUSY || errno == EPERM || errno == EXDEV)) return std::nullopt;
+    return write_outcome::write_failed;
 }
 
-// True when console writes to the regular file found.
-bool is_console_file(const struct stat& found, std::FILE* console) {
+// True when the file opened is the one console writes to: a file or a pipe,
+// or a terminal, where the program's text would be mixed into the bytes. A
+// device such as /dev/null takes both.
+bool is_console(int file, const facts& found, std::FILE* console) {
     struct stat seen {};
-    return console != nullptr && ::fstat(fileno(console), &seen) == 0 && S_ISREG(seen.st_mode) &&
-           same_file(seen, found);
+    return console != nullptr && ::fstat(fileno(console), &seen) == 0 &&
+           seen.st_dev == found.device && seen.st_ino == found.inode &&
+           ((!S_ISCHR(found.mode) && !S_ISBLK(found.mode)) || ::isatty(file) != 0);
 }
 
 }  // namespace
 
 write_outcome write_file(const char* path, const void* bytes, std::size_t size,
                          std::FILE* console) {
-    // What the name leads to now, through every link, /proc's links to open
-    // files included: a device or a pipe is written as it is.
-    struct stat named {};
-    const bool seen = ::stat(path, &named) == 0;
-    if (!seen && errno != ENOENT) return write_outcome::create_failed;
-    if (seen && !S_ISREG(named.st_mode)) return write_in_place(path, bytes, size);
-    if (seen && is_console_file(named, console)) return write_outcome::create_failed;
+    const descriptor out{::open(path, O_WRONLY | O_NOCTTY | O_CLOEXEC)};
+    if (!out && errno != ENOENT) return write_outcome::create_failed;
+    facts found;
+    if (out && !look(out.get(), found)) return write_outcome::create_failed;
+    if (out && is_console(out.get(), found, console)) return write_outcome::create_failed;
+    if (out && !S_ISREG(found.mode)) return write_in_place(out.get(), false, bytes, size);
 
-    final_name to;
-    if (!follow(path, to)) return write_outcome::create_failed;
-    // A file with other hard links would part from them if replaced; a name
-    // that leads to a file by no folder's name (an open file's /proc link) or
-    // to another file since the first look has no folder to replace it in.
-    const bool replaceable = to.exists ? seen && same_file(named, to.found) &&
-                                             S_ISREG(to.found.st_mode) && to.found.st_nlink == 1
-                                       : !seen;
-    if (replaceable) {
-        if (const std::optional<write_outcome> outcome = replace(to, bytes, size)) return *outcome;
+    // A regular file is replaced in the folder that holds it, when that
+    // folder's entry is still the file opened; else it is written through
+    // the descriptor (an open file's /dev/fd link, a name taken meanwhile).
+    entry at;
+    const bool found_entry = find(path, at);
+    if (!out) {
+        if (!found_entry) return write_outcome::create_failed;
+        if (const auto outcome = replace(at, nullptr, -1, bytes, size)) return *outcome;
+        // A folder where no hidden name could be removed: the file is made as "wb" makes it.
+        const descriptor made{::openat(at.folder.get(), at.name,
+                                       O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666)};
+        if (!made) return write_outcome::create_failed;
+        return write_in_place(made.get(), true, bytes, size);
     }
-    return write_in_place(path, bytes, size);
+    if (found_entry && at.exists && at.found.st_dev == found.device &&
+        at.found.st_ino == found.inode) {
+        if (const auto outcome = replace(at, &found, out.get(), bytes, size)) return *outcome;
+    }
+    return write_in_place(out.get(), true, bytes, size);
 }
 
 }  // namespace glyphor

@@ -1,14 +1,24 @@
-// The write path at the moments a failure can strike it. The program's calls
-// to write, close and renameat are wrapped at link time (-Wl,--wrap): once
-// armed, the chosen call fails, and another program's doing can be run at
-// that very moment, as a second process could.
+// The write path at the moments a failure can strike it, and the files a
+// rename would change. The program's calls to write, fsync, renameat and
+// fstatat are wrapped at link time (-Wl,--wrap): once armed, the chosen call
+// fails, or another program's doing is run at that very moment, as a second
+// process could.
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <map>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -22,7 +32,7 @@
 namespace {
 
 // The call to fail, and what happens in the world just before it fails.
-enum class moment { none, write, close_after_write, rename };
+enum class moment { none, write, fsync, rename, look_up };
 moment armed = moment::none;
 bool written = false;  // a write has gone through since arming
 std::function<void()> meanwhile;
@@ -42,11 +52,13 @@ bool strikes(moment now) {
 // NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp,readability-identifier-naming)
 extern "C" {
 ssize_t __real_write(int file, const void* bytes, std::size_t size);
-int __real_close(int file);
+int __real_fsync(int file);
 int __real_renameat(int from_folder, const char* from, int to_folder, const char* to);
+int __real_fstatat64(int folder, const char* name, struct stat* found, int flags);
 ssize_t __wrap_write(int file, const void* bytes, std::size_t size);
-int __wrap_close(int file);
+int __wrap_fsync(int file);
 int __wrap_renameat(int from_folder, const char* from, int to_folder, const char* to);
+int __wrap_fstatat64(int folder, const char* name, struct stat* found, int flags);
 
 ssize_t __wrap_write(int file, const void* bytes, std::size_t size) {
     if (strikes(moment::write)) return -1;
@@ -55,17 +67,23 @@ ssize_t __wrap_write(int file, const void* bytes, std::size_t size) {
     return wrote;
 }
 
-int __wrap_close(int file) {
-    if (written && strikes(moment::close_after_write)) {
-        __real_close(file);  // released all the same, as Linux does
-        return -1;
-    }
-    return __real_close(file);
+int __wrap_fsync(int file) {
+    if (written && strikes(moment::fsync)) return -1;
+    return __real_fsync(file);
 }
 
 int __wrap_renameat(int from_folder, const char* from, int to_folder, const char* to) {
     if (strikes(moment::rename)) return -1;
     return __real_renameat(from_folder, from, to_folder, to);
+}
+
+// Looking the name up after it was opened: the doing runs, the call does not fail.
+int __wrap_fstatat64(int folder, const char* name, struct stat* found, int flags) {
+    if (armed == moment::look_up) {
+        armed = moment::none;
+        meanwhile();
+    }
+    return __real_fstatat64(folder, name, found, flags);
 }
 }
 // NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp,readability-identifier-naming)
@@ -83,6 +101,7 @@ const bytes someone_elses = {'t', 'h', 'e', 'i', 'r', 's'};
 struct write_path : ::testing::Test {
     test::temp_dir dir;
     std::string out = dir.file("out.bin");
+    std::FILE* console = nullptr;  // the file the program's text goes to
 
     // write_file with the call at when failing, what meanwhile says done then.
     write_outcome write(const std::string& path, moment when, std::function<void()> doing = {}) {
@@ -90,7 +109,7 @@ struct write_path : ::testing::Test {
         written = false;
         meanwhile = std::move(doing);
         const write_outcome outcome =
-            write_file(path.c_str(), new_charset.data(), new_charset.size(), nullptr);
+            write_file(path.c_str(), new_charset.data(), new_charset.size(), console);
         EXPECT_EQ(armed, moment::none) << "the armed call was never made";
         armed = moment::none;
         meanwhile = {};
@@ -118,7 +137,7 @@ struct write_path : ::testing::Test {
 // nothing else is left in the folder; another program's save under the name
 // at that moment (a new file renamed over it) is kept, not removed.
 TEST_F(write_path, a_failure_at_any_moment_keeps_the_old_file_and_anyone_elses) {
-    for (const moment when : {moment::write, moment::close_after_write, moment::rename}) {
+    for (const moment when : {moment::write, moment::fsync, moment::rename}) {
         SCOPED_TRACE(static_cast<int>(when));
         save(out, old_charset);
         const ino_t old_inode = inode(out);
@@ -162,13 +181,13 @@ TEST_F(write_path, the_new_file_keeps_the_old_mode_or_takes_the_umask) {
 }
 
 // A file with another hard link is written in place, so both names keep
-// showing one file: the new bytes, or after a failed close none.
-TEST_F(write_path, a_hard_linked_file_is_written_in_place_and_emptied_by_a_failed_close) {
+// showing one file: the new bytes, or after a failed write none.
+TEST_F(write_path, a_hard_linked_file_is_written_in_place_and_emptied_by_a_failed_write) {
     save(out, old_charset);
     fs::create_hard_link(out, dir.file("link.bin"));
     EXPECT_EQ(write(out, moment::none), write_outcome::written);
     EXPECT_EQ(test::read_file(dir.file("link.bin")), new_charset);
-    EXPECT_EQ(write(out, moment::close_after_write), write_outcome::write_failed);
+    EXPECT_EQ(write(out, moment::fsync), write_outcome::write_failed);
     EXPECT_EQ(inode(out), inode(dir.file("link.bin")));
     EXPECT_EQ(test::read_file(dir.file("link.bin")), bytes{});
     EXPECT_EQ(names(), (std::vector<std::string>{"link.bin", "out.bin"}));
@@ -212,6 +231,288 @@ TEST_F(write_path, another_users_writable_file_is_written_in_place) {
         chmod(folder.c_str(), 0755);
         fs::remove_all(folder);
     }
+}
+
+// Runs body in a child process (to give up rights or enter namespaces) and
+// returns what it returned, or -1 when it did not end normally.
+int in_child(const std::function<int()>& body) {
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child == 0) _exit(body());
+    int status = 0;
+    if (waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
+// Every extended attribute of a file, ACLs included, by name.
+std::map<std::string, std::string> attributes(const std::string& path) {
+    std::map<std::string, std::string> found;
+    char names[4096];
+    const ssize_t length = listxattr(path.c_str(), names, sizeof names);
+    for (const char* name = names; length > 0 && name < names + length;
+         name += std::strlen(name) + 1) {
+        char value[4096];
+        const ssize_t size = getxattr(path.c_str(), name, value, sizeof value);
+        found[name] = std::string(value, static_cast<std::size_t>(size < 0 ? 0 : size));
+    }
+    return found;
+}
+
+// An ACL as the kernel stores it: the owner, user 65534 and the group may
+// read and write, others nothing.
+std::string acl_for_nobody() {
+    std::string acl = {2, 0, 0, 0};  // version 2, little-endian like each entry
+    auto add = [&](unsigned tag, unsigned perm, std::uint32_t id) {
+        for (const unsigned byte : {tag, 0U, perm, 0U, id & 0xFFU, (id >> 8U) & 0xFFU,
+                                    (id >> 16U) & 0xFFU, id >> 24U}) {
+            acl += static_cast<char>(byte);
+        }
+    };
+    add(0x01, 6, 0xFFFFFFFFU);  // the owner
+    add(0x02, 6, 65534);        // user 65534
+    add(0x04, 6, 0xFFFFFFFFU);  // the group
+    add(0x10, 6, 0xFFFFFFFFU);  // the mask
+    add(0x20, 0, 0xFFFFFFFFU);  // others
+    return acl;
+}
+
+// A replaced file keeps its ACL and its attributes, and gains none from its
+// folder's default ACL; a new file gets that default ACL, as "wb" gives it.
+TEST_F(write_path, a_files_acl_and_attributes_are_kept_and_a_default_acl_adds_none) {
+    const std::string acl = acl_for_nobody();
+    const std::string folder = dir.file("shared");
+    fs::create_directory(folder);
+    save(out, old_charset);
+    save(folder + "/old.bin", old_charset);
+    if (setxattr(out.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) != 0 ||
+        setxattr(out.c_str(), "user.note", "mine", 4, 0) != 0 ||
+        setxattr(folder.c_str(), "system.posix_acl_default", acl.data(), acl.size(), 0) != 0) {
+        GTEST_SKIP() << "the file system here keeps no ACLs or user attributes";
+    }
+    for (const std::string& path : {out, folder + "/old.bin"}) {
+        SCOPED_TRACE(path);
+        const auto before = attributes(path);
+        EXPECT_EQ(write(path, moment::none), write_outcome::written);
+        EXPECT_EQ(attributes(path), before);
+        EXPECT_EQ(test::read_file(path), new_charset);
+    }
+    EXPECT_EQ(write(folder + "/new.bin", moment::none), write_outcome::written);
+    EXPECT_EQ(attributes(folder + "/new.bin").count("system.posix_acl_access"), 1U);
+    EXPECT_EQ(names(), (std::vector<std::string>{"out.bin", "shared"}));
+}
+
+// Where a rename cannot put the new file in the old one's place, the old one
+// is written through the descriptor: a file bind-mounted over the name (as
+// into a container), and a file owned outside a user namespace, whose owner
+// a new file cannot be given. Without /proc a new file and an old one are
+// made and replaced all the same.
+TEST_F(write_path, a_bind_mount_a_user_namespace_and_no_proc_are_written) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root, for mount and user namespaces";
+    const std::string host = dir.file("host.bin");
+    save(host, old_charset);
+    save(out, old_charset);
+    const ino_t host_inode = inode(host);
+    EXPECT_EQ(in_child([&] {
+                  if (unshare(CLONE_NEWNS) != 0 ||
+                      mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                      mount(host.c_str(), out.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+                      return 99;
+                  }
+                  if (write(out, moment::none) != write_outcome::written) return 1;
+                  if (umount2(out.c_str(), 0) != 0 || umount2("/proc", MNT_DETACH) != 0) return 98;
+                  if (write(out, moment::none) != write_outcome::written) return 2;
+                  return write(dir.file("new.bin"), moment::none) == write_outcome::written ? 0 : 3;
+              }),
+              0);
+    EXPECT_EQ(test::read_file(host), new_charset);
+    EXPECT_EQ(inode(host), host_inode);
+    EXPECT_EQ(test::read_file(out), new_charset);
+    EXPECT_EQ(test::read_file(dir.file("new.bin")), new_charset);
+
+    // A 0666 file of user 1234's, reached from a namespace where root is
+    // this user and 1234 has no number (unshare -r).
+    const std::string open_folder = dir.file("open");
+    const std::string theirs = open_folder + "/theirs.bin";
+    fs::create_directory(open_folder);
+    save(theirs, old_charset);
+    ASSERT_EQ(chmod(open_folder.c_str(), 0777), 0);
+    ASSERT_EQ(chmod(theirs.c_str(), 0666), 0);
+    ASSERT_EQ(chown(theirs.c_str(), 1234, 1234), 0);
+    const ino_t their_inode = inode(theirs);
+    EXPECT_EQ(in_child([&] {
+                  if (unshare(CLONE_NEWUSER) != 0) return 99;
+                  const auto put = [](const char* file, const char* text) {
+                      const int to = open(file, O_WRONLY);
+                      const bool done = to >= 0 && ::write(to, text, std::strlen(text)) > 0;
+                      if (to >= 0) close(to);
+                      return done;
+                  };
+                  if (!put("/proc/self/setgroups", "deny") || !put("/proc/self/uid_map", "0 0 1") ||
+                      !put("/proc/self/gid_map", "0 0 1")) {
+                      return 98;
+                  }
+                  return write(theirs, moment::none) == write_outcome::written ? 0 : 1;
+              }),
+              0);
+    struct stat found {};
+    ASSERT_EQ(stat(theirs.c_str(), &found), 0);
+    EXPECT_EQ(found.st_ino, their_inode);
+    EXPECT_EQ(found.st_uid, 1234U);
+    EXPECT_EQ(test::read_file(theirs), new_charset);
+}
+
+// A file's flags as chattr sets them, cleared again at the end of the test.
+struct flagged {
+    std::string path;
+    bool set = false;
+    flagged(std::string where, int flag) : path{std::move(where)} {
+        const int file = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+        int flags = flag;
+        set = file >= 0 && ioctl(file, FS_IOC_SETFLAGS, &flags) == 0;
+        if (file >= 0) close(file);
+    }
+    ~flagged() {
+        if (!set) return;
+        const int file = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+        int flags = 0;
+        if (file >= 0) {
+            ioctl(file, FS_IOC_SETFLAGS, &flags);
+            close(file);
+        }
+    }
+    flagged(const flagged&) = delete;
+    flagged& operator=(const flagged&) = delete;
+};
+
+// In an append-only folder no name can be removed, so no temporary is made:
+// new files are made and old ones written in place, and nothing is left. An
+// append-only file is refused, as "wb" refuses it; a file with a flag that a
+// new file would not have (no-dump) keeps it.
+TEST_F(write_path, an_append_only_folder_gets_no_temporary_and_an_append_only_file_is_refused) {
+    const std::string folder = dir.file("log");
+    fs::create_directory(folder);
+    save(folder + "/old.bin", old_charset);
+    const flagged append_only_file{folder + "/old.bin", FS_APPEND_FL};
+    const flagged append_only_folder{folder, FS_APPEND_FL};
+    save(out, old_charset);
+    const flagged no_dump{out, FS_NODUMP_FL};
+    if (!append_only_file.set || !append_only_folder.set || !no_dump.set) {
+        GTEST_SKIP() << "needs root and a file system with chattr's flags (ext4, XFS)";
+    }
+    EXPECT_EQ(write(out, moment::none), write_outcome::written);
+    const int file = open(out.c_str(), O_RDONLY);
+    int flags = 0;
+    EXPECT_EQ(ioctl(file, FS_IOC_GETFLAGS, &flags), 0);
+    close(file);
+    EXPECT_NE(flags & FS_NODUMP_FL, 0);
+
+    EXPECT_EQ(write(folder + "/old.bin", moment::none), write_outcome::create_failed);
+    EXPECT_EQ(test::read_file(folder + "/old.bin"), old_charset);
+    for (int run = 0; run < 2; ++run) {
+        EXPECT_EQ(write(folder + "/new.bin", moment::none), write_outcome::written);
+    }
+    EXPECT_EQ(test::read_file(folder + "/new.bin"), new_charset);
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        left.push_back(entry.path().filename().string());
+    }
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"new.bin", "old.bin"}));
+}
+
+// A running program, and a file reached through /dev/fd/N in a folder the
+// writer cannot search: kept or refused exactly as opening them for writing
+// keeps or refuses them.
+TEST_F(write_path, a_running_program_and_an_open_files_fd_link_are_what_opening_them_gives) {
+    const std::string program = dir.file("busy");
+    fs::copy_file("/bin/sleep", program);
+    ASSERT_EQ(chmod(program.c_str(), 0755), 0);
+    int started[2] = {-1, -1};
+    ASSERT_EQ(pipe2(started, O_CLOEXEC), 0);
+    const pid_t running = fork();
+    if (running == 0) {
+        execl(program.c_str(), program.c_str(), "30", nullptr);
+        _exit(127);
+    }
+    close(started[1]);
+    char ignored = 0;
+    static_cast<void>(::read(started[0], &ignored, 1));  // at exec, the pipe closes
+    close(started[0]);
+    const int probe = open(program.c_str(), O_WRONLY);
+    const bool busy = probe < 0 && errno == ETXTBSY;
+    if (probe >= 0) close(probe);
+    const std::vector<std::uint8_t> before = test::read_file(program);
+    EXPECT_EQ(write(program, moment::none),
+              busy ? write_outcome::create_failed : write_outcome::written);
+    EXPECT_EQ(test::read_file(program) == before, busy);
+    kill(running, SIGKILL);
+    waitpid(running, nullptr, 0);
+
+    const std::string hidden = dir.file("private/hidden");
+    fs::create_directories(hidden);
+    save(hidden + "/out.bin", old_charset);
+    ASSERT_EQ(chmod((hidden + "/out.bin").c_str(), 0666), 0);
+    EXPECT_EQ(in_child([&] {
+                  const int file = open((hidden + "/out.bin").c_str(), O_RDWR);
+                  if (file < 0 || chmod(dir.file("private").c_str(), 0) != 0) return 99;
+                  if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return 98;
+                  const std::string link = "/dev/fd/" + std::to_string(file);
+                  return write(link, moment::none) == write_outcome::written ? 0 : 1;
+              }),
+              0);
+    ASSERT_EQ(chmod(dir.file("private").c_str(), 0755), 0);
+    EXPECT_EQ(test::read_file(hidden + "/out.bin"), new_charset);
+}
+
+// The console's own file is refused, and stays untouched when the output
+// name becomes a link to it between the opening and the replacing.
+TEST_F(write_path, the_console_file_is_never_written_even_when_the_name_turns_into_it) {
+    const std::string log = dir.file("log.txt");
+    save(log, someone_elses);
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> text{std::fopen(log.c_str(), "a"),
+                                                               &std::fclose};
+    ASSERT_NE(text, nullptr);
+    console = text.get();
+    fs::create_hard_link(log, out);
+    EXPECT_EQ(write(out, moment::none), write_outcome::create_failed);
+    fs::remove(out);
+    save(out, old_charset);
+    EXPECT_EQ(write(out, moment::look_up,
+                    [&] {
+                        fs::remove(out);
+                        fs::create_hard_link(log, out);
+                    }),
+              write_outcome::written);
+    EXPECT_EQ(test::read_file(log), someone_elses);
+}
+
+// Names at their limits: a link whose text is one character, a chain of
+// links whose texts grow shorter, a name of 255 bytes, a path one byte short
+// of PATH_MAX, and one past it, which "wb" refuses too.
+TEST_F(write_path, links_and_names_at_their_limits) {
+    save(dir.file("a"), old_charset);
+    fs::create_symlink("a", out);
+    fs::create_symlink("out.bin", dir.file("chain"));
+    for (const std::string& name : {out, dir.file("chain")}) {
+        const ino_t before = inode(dir.file("a"));
+        EXPECT_EQ(write(name, moment::none), write_outcome::written);
+        EXPECT_EQ(test::read_file(dir.file("a")), new_charset);
+        EXPECT_NE(inode(dir.file("a")), before) << "replaced, not written in place";
+        EXPECT_TRUE(fs::is_symlink(name));
+    }
+    const std::string longest = dir.file(std::string(255, 'n'));
+    EXPECT_EQ(write(longest, moment::none), write_outcome::written);
+    EXPECT_EQ(write(longest, moment::none), write_outcome::written);
+    EXPECT_EQ(write(longest + "n", moment::none), write_outcome::create_failed);
+    EXPECT_EQ(names(), (std::vector<std::string>{"a", "chain", std::string(255, 'n'), "out.bin"}));
+
+    std::string deep = dir.path();
+    while (deep.size() + 1 + 200 < PATH_MAX - 1) deep += "/" + std::string(200, 'd');
+    fs::create_directories(deep);
+    const std::string just_fits = deep + "/" + std::string(PATH_MAX - 2 - deep.size(), 'f');
+    ASSERT_EQ(just_fits.size(), static_cast<std::size_t>(PATH_MAX - 1));
+    EXPECT_EQ(write(just_fits, moment::none), write_outcome::written);
+    EXPECT_EQ(write(just_fits + "/x", moment::none), write_outcome::create_failed);
 }
 
 }  // namespace
