@@ -1,7 +1,10 @@
-// File access on Windows, through the system's handles: the new file is made
-// beside the file the name leads to, with its deletion already asked for, so
-// that neither a failure nor a crash leaves it behind, and is renamed over
-// that file through its own handle. No name is looked up again to remove it.
+// File access on Windows, through the system's handles. The output name is
+// opened once, for writing, as "wb" opens it but without creating or cutting
+// anything, so that its refusal (a read-only file, a folder, a file another
+// program holds) is "wb"'s. A file there is replaced by ReplaceFileW, which
+// keeps its ACL, attributes and streams; the new file is made beside it, with
+// its deletion asked for until it is complete, so that neither a failure nor
+// a crash leaves it behind.
 #define WIN32_LEAN_AND_MEAN
 #include <io.h>
 #include <windows.h>
@@ -64,20 +67,22 @@ bool write_all(HANDLE file, const void* bytes, std::size_t size) {
     return true;
 }
 
-// Writes through the name itself, as "wb" does, for a device or a pipe, a
-// file with other hard links or a folder closed to new files. A failure
-// leaves a file on disk empty, through the handle that wrote it.
-write_outcome write_in_place(const wchar_t* path, const void* bytes, std::size_t size) {
-    const handle file{CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)};
-    if (!file) return write_outcome::create_failed;
-    if (write_all(file.get(), bytes, size)) return write_outcome::written;
-    if (GetFileType(file.get()) == FILE_TYPE_DISK) {
-        const LARGE_INTEGER start{};
-        if (SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN) != 0) {
-            SetEndOfFile(file.get());
-        }
+// Cuts a file on disk to 0 bytes through its handle.
+bool cut(HANDLE file) {
+    const LARGE_INTEGER start{};
+    return SetFilePointerEx(file, start, nullptr, FILE_BEGIN) != 0 && SetEndOfFile(file) != 0;
+}
+
+// Writes through the handle the name was opened as, as "wb" writes: a device
+// or a pipe, a file with other hard links, a file a new one could not
+// replace. A file on disk is cut to 0 bytes first, and again when the write fails.
+write_outcome write_in_place(HANDLE file, const void* bytes, std::size_t size) {
+    const bool disk = GetFileType(file) == FILE_TYPE_DISK;
+    if (disk && !cut(file)) return write_outcome::create_failed;
+    if (write_all(file, bytes, size) && (!disk || FlushFileBuffers(file) != 0)) {
+        return write_outcome::written;
     }
+    if (disk) cut(file);
     return write_outcome::write_failed;
 }
 
@@ -159,15 +164,15 @@ bool rename_over(HANDLE file, const wchar_t* target) {
                                       static_cast<DWORD>(size)) != 0;
 }
 
-// Makes the new file beside target, hidden, under a name of its own, with its
-// deletion asked for at once: until it is renamed, closing its handle (or the
-// end of the process, however it comes) removes it.
-handle make_new_file(const wchar_t* target, bool& folder_closed) {
+// Makes the new file beside target, hidden, under a name of its own (kept in
+// name), with its deletion asked for at once: until it is complete, closing
+// its handle (or the end of the process, however it comes) removes it.
+handle make_new_file(const wchar_t* target, wide_text& name, bool& folder_closed) {
     folder_closed = false;
     const wchar_t* const slash = std::wcsrchr(target, L'\\');
     const std::size_t folder = slash == nullptr ? 0 : static_cast<std::size_t>(slash - target) + 1;
     const std::size_t length = folder + std::wcslen(temp_prefix) + temp_letters;
-    const wide_text name{static_cast<wchar_t*>(std::malloc((length + 1) * sizeof(wchar_t)))};
+    name.reset(static_cast<wchar_t*>(std::malloc((length + 1) * sizeof(wchar_t))));
     if (!name) return handle{INVALID_HANDLE_VALUE};
     std::memcpy(name.get(), target, folder * sizeof(wchar_t));
     std::memcpy(name.get() + folder, temp_prefix, std::wcslen(temp_prefix) * sizeof(wchar_t));
@@ -200,35 +205,50 @@ handle make_new_file(const wchar_t* target, bool& folder_closed) {
     return handle{INVALID_HANDLE_VALUE};
 }
 
-// Writes the bytes into a new file beside target and renames it over target;
-// found is the file there, or null for none. Nothing when the file is to be
-// written in place.
+// Writes the bytes into a new file beside target and puts it in target's
+// place; found is the file there, or null for none. Nothing when the file is
+// to be written in place instead.
 std::optional<write_outcome> replace(const wchar_t* target, const BY_HANDLE_FILE_INFORMATION* found,
                                      const void* bytes, std::size_t size) {
     bool folder_closed = false;
-    const handle file = make_new_file(target, folder_closed);
+    wide_text name;
+    handle file = make_new_file(target, name, folder_closed);
     if (!file) {
         if (found != nullptr && folder_closed) return std::nullopt;
         return write_outcome::create_failed;
     }
-    if (!write_all(file.get(), bytes, size)) return write_outcome::write_failed;
-    // The old file's attributes, or those "wb" gives a new one.
-    FILE_BASIC_INFO basic{};
-    constexpr DWORD kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
-                           FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-    basic.FileAttributes =
-        found != nullptr ? found->dwFileAttributes & kept : FILE_ATTRIBUTE_ARCHIVE;
-    if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-    if (SetFileInformationByHandle(file.get(), FileBasicInfo, &basic, sizeof basic) == 0 ||
-        !set_deleted_on_close(file.get(), false)) {
+    // The bytes reach the disk before the name does.
+    if (!write_all(file.get(), bytes, size) || FlushFileBuffers(file.get()) == 0) {
         return write_outcome::write_failed;
     }
-    if (!rename_over(file.get(), target)) {
-        // Asked for once more, twice if need be: it must not stay.
-        if (!set_deleted_on_close(file.get(), true)) set_deleted_on_close(file.get(), true);
+    if (found == nullptr) {
+        // A new file: "wb" would give it the archive attribute.
+        FILE_BASIC_INFO basic{};
+        basic.FileAttributes = FILE_ATTRIBUTE_ARCHIVE;
+        if (SetFileInformationByHandle(file.get(), FileBasicInfo, &basic, sizeof basic) == 0 ||
+            !set_deleted_on_close(file.get(), false)) {
+            return write_outcome::write_failed;
+        }
+        if (rename_over(file.get(), target)) return write_outcome::written;
+        set_deleted_on_close(file.get(), true);
         return write_outcome::write_failed;
     }
-    return write_outcome::written;
+    // ReplaceFileW takes names, and the new file closed: it is kept from here
+    // on, until ReplaceFileW has put it in the old file's place with the old
+    // file's ACL, attributes and streams, or it is removed by its own name.
+    if (!set_deleted_on_close(file.get(), false)) return write_outcome::write_failed;
+    file.reset();
+    if (ReplaceFileW(target, name.get(), nullptr, 0, nullptr, nullptr) != 0) {
+        return write_outcome::written;
+    }
+    const DWORD error = GetLastError();
+    DeleteFileW(name.get());
+    // What could not be kept, or a file held open elsewhere: written in place.
+    if (error == ERROR_UNABLE_TO_REMOVE_REPLACED || error == ERROR_ACCESS_DENIED ||
+        error == ERROR_SHARING_VIOLATION || error == ERROR_NOT_SUPPORTED) {
+        return std::nullopt;
+    }
+    return write_outcome::write_failed;
 }
 
 }  // namespace
@@ -239,41 +259,36 @@ bool can_seek(std::FILE* file) {
 
 write_outcome write_file(const wchar_t* path, const void* bytes, std::size_t size,
                          std::FILE* console) {
-    // What the name leads to now, through every link.
-    handle probe{CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)};
-    if (!probe) {
+    const handle out{CreateFileW(path, GENERIC_WRITE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)};
+    if (!out) {
         if (GetLastError() != ERROR_FILE_NOT_FOUND) return write_outcome::create_failed;
-        // A link that leads nowhere: its file is made through it, in place.
+        // A link that leads nowhere: its file is made through it, as "wb" makes it.
         if (GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES) {
-            return write_in_place(path, bytes, size);
+            const handle made{CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                          nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)};
+            return made ? write_in_place(made.get(), bytes, size) : write_outcome::create_failed;
         }
         const wide_text target = full_path(path, INVALID_HANDLE_VALUE);
         if (!target) return write_outcome::create_failed;
         const std::optional<write_outcome> outcome = replace(target.get(), nullptr, bytes, size);
         return outcome ? *outcome : write_outcome::create_failed;
     }
-    if (GetFileType(probe.get()) != FILE_TYPE_DISK) {
-        probe.reset();
-        return write_in_place(path, bytes, size);
-    }
+    if (GetFileType(out.get()) != FILE_TYPE_DISK) return write_in_place(out.get(), bytes, size);
     BY_HANDLE_FILE_INFORMATION found{};
-    if (GetFileInformationByHandle(probe.get(), &found) == 0) return write_outcome::create_failed;
-    // A folder, or a file that may not be written, is not replaced: "wb" would not open it.
-    if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0 ||
-        is_console_file(probe.get(), console)) {
+    if (GetFileInformationByHandle(out.get(), &found) == 0 || is_console_file(out.get(), console)) {
         return write_outcome::create_failed;
     }
     // A file with other hard links would part from them if replaced.
-    const wide_text target = found.nNumberOfLinks == 1 ? full_path(path, probe.get()) : nullptr;
-    probe.reset();
+    const wide_text target = found.nNumberOfLinks == 1 ? full_path(path, out.get()) : nullptr;
     if (target) {
         if (const std::optional<write_outcome> outcome =
                 replace(target.get(), &found, bytes, size)) {
             return *outcome;
         }
     }
-    return write_in_place(path, bytes, size);
+    return write_in_place(out.get(), bytes, size);
 }
 
 }  // namespace glyphor
