@@ -45,24 +45,17 @@ enum class write_outcome {
     write_failed,   // a write, the flush or the close failed; see write_file for what stays
 };
 
-// Creates or replaces the file path leads to with size bytes.
-//
-// The name is opened for writing once, as "wb" opens it but without creating
-// or cutting anything: what "wb" refuses is refused (create_failed), and
-// every later step works on that descriptor or handle. A device, a pipe or a
-// terminal is written through it, but the file or pipe the console writes to
-// is refused: the text would be mixed into the bytes.
-//
-// A regular file is replaced whole: the bytes go into a new file in the folder
-// that holds it, which reaches the disk and then takes the old file's place by
-// a rename. A reader of the name sees the old file or the new one, never a
-// part; after a crash the name holds one of them, whole. When anything fails,
-// only the new file goes: the old file keeps its bytes, or no file appears.
-// Where a new file would not be the same file (other hard links, another
-// owner or group that cannot be given, an ACL, attributes or flags a new file
-// would not have, a bind mount, a folder closed to new files or one where no
-// name can be removed), the file is written in place through the descriptor,
-// as "wb" writes it, and a failure leaves it empty.
+// Creates or replaces the file path leads to with size bytes. The name is
+// opened for writing once, as "wb" opens it but without creating or cutting
+// anything: what "wb" refuses is refused (create_failed), and every later step
+// works on that descriptor or handle. A device or a pipe is written through
+// it, but not the file or pipe console writes to: the text would be mixed in.
+// A regular file is replaced whole by a new file, flushed to the disk and
+// renamed over it, so that readers and crashes see the old bytes or the new
+// ones; a failure leaves the old file as it was. Where the new file would not
+// be the same file (links, owner, ACL, attributes, flags, a mount, a folder
+// closed to new names or to removing them), the file is written in place
+// through the descriptor, as "wb" writes, and a failure leaves it empty.
 write_outcome write_file(const path_char* path, const void* bytes, std::size_t size,
                          std::FILE* console);
 

@@ -1,9 +1,6 @@
 // File access on Linux, macOS, the BSDs and other POSIX systems. The output
-// name is opened once, for writing, as "wb" opens it but without creating or
-// cutting anything, so that its refusal is "wb"'s refusal. Every later step
-// works on that descriptor and on the folder that holds the file: the name
-// is never opened again, and the clean-up of a failure removes only the
-// hidden name this process made.
+// is opened once, and every later step works on that descriptor and on the
+// folder that holds the file: a failure removes only this process's own name.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,22 +12,22 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <utility>
 
-// What a Linux kernel tells and other systems do not: the attributes of a
-// file and its folder (append-only, a mount point) through statx, extended
-// attributes by Linux's calls, folders opened for reference only (O_PATH),
-// random bytes by getrandom. A portable build does without them all, as
-// macOS and the BSDs do; the tests run both.
+// Linux's own calls (statx for a file's flags, its extended attributes,
+// O_PATH folders, getrandom): a portable build does without them, as the
+// BSDs do, and the tests run both.
 #if defined(__linux__) && !defined(GLYPHOR_PORTABLE)
 #define GLYPHOR_LINUX 1
 #include <sys/random.h>
 #include <sys/sysmacros.h>
-#include <sys/xattr.h>
 #else
 #define GLYPHOR_LINUX 0
 #endif
 #if defined(__APPLE__)
 #include <sys/acl.h>
+#endif
+#if GLYPHOR_LINUX || defined(__APPLE__)
 #include <sys/xattr.h>
 #endif
 
@@ -54,35 +51,27 @@ namespace {
 class descriptor {
 public:
     explicit descriptor(int number = -1) noexcept : number_{number} {}
-    ~descriptor() { reset(); }
+    ~descriptor() {
+        if (number_ >= 0) ::close(number_);
+    }
     descriptor(const descriptor&) = delete;
     descriptor& operator=(const descriptor&) = delete;
+    // The descriptor held before goes with other, closed when other goes.
     descriptor& operator=(descriptor&& other) noexcept {
-        reset();
-        number_ = other.number_;
-        other.number_ = -1;
+        std::swap(number_, other.number_);
         return *this;
     }
     int get() const noexcept { return number_; }
     explicit operator bool() const noexcept { return number_ >= 0; }
-    void reset() noexcept {
-        if (number_ >= 0) ::close(number_);
-        number_ = -1;
-    }
 
 private:
     int number_;
 };
 
-// What the program asks of a file or a folder.
+// A file's or a folder's status and flags (chattr's or chflags's, and a mount point's).
 struct facts {
-    dev_t device = 0;
-    ino_t inode = 0;
-    mode_t mode = 0;
-    nlink_t links = 0;
-    uid_t owner = 0;
-    gid_t group = 0;
-    std::uint64_t flags = 0;  // append-only, immutable, no-dump, a mount point...
+    struct stat is {};
+    std::uint64_t flags = 0;
 };
 
 #if GLYPHOR_LINUX
@@ -92,13 +81,13 @@ constexpr std::uint64_t append_only = STATX_ATTR_APPEND;
 bool look(int file, facts& found) {
     struct statx seen {};
     if (::statx(file, "", AT_EMPTY_PATH, STATX_BASIC_STATS, &seen) != 0) return false;
-    found = {makedev(seen.stx_dev_major, seen.stx_dev_minor),
-             seen.stx_ino,
-             seen.stx_mode,
-             seen.stx_nlink,
-             seen.stx_uid,
-             seen.stx_gid,
-             seen.stx_attributes & seen.stx_attributes_mask};
+    found.is.st_dev = makedev(seen.stx_dev_major, seen.stx_dev_minor);
+    found.is.st_ino = seen.stx_ino;
+    found.is.st_mode = seen.stx_mode;
+    found.is.st_nlink = seen.stx_nlink;
+    found.is.st_uid = seen.stx_uid;
+    found.is.st_gid = seen.stx_gid;
+    found.flags = seen.stx_attributes & seen.stx_attributes_mask;
     return true;
 }
 #else
@@ -106,76 +95,61 @@ constexpr int folder_flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 #if defined(UF_APPEND)
 constexpr std::uint64_t append_only = UF_APPEND | SF_APPEND;
 #else
-constexpr std::uint64_t append_only = 0;  // a folder's flags are not told here
+constexpr std::uint64_t append_only = 0;  // not told here
 #endif
 
 bool look(int file, facts& found) {
-    struct stat seen {};
-    if (::fstat(file, &seen) != 0) return false;
-    found = {seen.st_dev, seen.st_ino, seen.st_mode, seen.st_nlink, seen.st_uid, seen.st_gid, 0};
+    if (::fstat(file, &found.is) != 0) return false;
 #if defined(UF_APPEND)
-    found.flags = seen.st_flags;
+    found.flags = found.is.st_flags;
 #endif
     return true;
 }
 #endif
 
-// True when the new file carries the very extended attributes of the old one
-// (its ACL among them, and whatever a default ACL gave the new file). An
-// attribute too long to compare here counts as a difference.
+// True when the new file has the very extended attributes of the old one
+// (an ACL among them, or one a default ACL gave it); one too long to compare
+// here counts as a difference. Systems other than Linux and macOS are not asked.
+#if defined(__APPLE__)
+#define GLYPHOR_OPTIONS , 0  // macOS's calls take options (and fgetxattr a position)
+#else
+#define GLYPHOR_OPTIONS
+#endif
+bool same_attributes([[maybe_unused]] int old_file, [[maybe_unused]] int new_file) {
 #if GLYPHOR_LINUX || defined(__APPLE__)
-constexpr std::size_t attribute_room = 4096;
-
-ssize_t attribute_names(int file, char (&names)[attribute_room]) {
 #if defined(__APPLE__)
-    const ssize_t length = ::flistxattr(file, names, sizeof names, 0);
-#else
-    const ssize_t length = ::flistxattr(file, names, sizeof names);
-#endif
-    return length < 0 && errno == ENOTSUP ? 0 : length;
-}
-
-ssize_t attribute(int file, const char* name, char (&value)[attribute_room]) {
-#if defined(__APPLE__)
-    return ::fgetxattr(file, name, value, sizeof value, 0, 0);
-#else
-    return ::fgetxattr(file, name, value, sizeof value);
-#endif
-}
-
-bool same_attributes(int old_file, int new_file) {
-#if defined(__APPLE__)
-    // macOS keeps ACLs apart from the attributes: a file with one is written in place.
-    for (const int file : {old_file, new_file}) {
-        if (acl_t acl = ::acl_get_fd_np(file, ACL_TYPE_EXTENDED)) {
+    for (const int file : {old_file, new_file}) {  // macOS keeps ACLs apart
+        const acl_t acl = ::acl_get_fd_np(file, ACL_TYPE_EXTENDED);
+        if (acl != nullptr) {
             ::acl_free(acl);
             return false;
         }
     }
 #endif
-    char names[attribute_room];
-    char others[attribute_room];
-    const ssize_t length = attribute_names(old_file, names);
-    if (length < 0 || attribute_names(new_file, others) != length) return false;
-    for (const char* name = names; name < names + length; name += std::strlen(name) + 1) {
-        char value[attribute_room];
-        char other[attribute_room];
-        const ssize_t size = attribute(old_file, name, value);
-        if (size < 0 || attribute(new_file, name, other) != size ||
-            std::memcmp(value, other, static_cast<std::size_t>(size)) != 0) {
+    char names[2][4096];
+    char values[2][4096];
+    const int files[2] = {old_file, new_file};
+    ssize_t length[2];
+    for (int i = 0; i < 2; ++i) {
+        length[i] = ::flistxattr(files[i], names[i], sizeof names[i] GLYPHOR_OPTIONS);
+        if (length[i] < 0 && errno == ENOTSUP) length[i] = 0;
+    }
+    if (length[0] < 0 || length[0] != length[1]) return false;
+    for (const char* name = names[0]; name < names[0] + length[0]; name += std::strlen(name) + 1) {
+        ssize_t size[2];
+        for (int i = 0; i < 2; ++i) {
+            size[i] = ::fgetxattr(files[i], name, values[i], 4096 GLYPHOR_OPTIONS GLYPHOR_OPTIONS);
+        }
+        if (size[0] < 0 || size[0] != size[1] ||
+            std::memcmp(values[0], values[1], static_cast<std::size_t>(size[0])) != 0) {
             return false;
         }
     }
+#endif
     return true;
 }
-#else
-bool same_attributes(int /*old_file*/, int /*new_file*/) {
-    return true;  // no extended attributes are read on this system
-}
-#endif
 
-// Sends all size bytes, however many each call takes; a call interrupted by
-// a signal before it wrote anything is made again.
+// Sends all size bytes, however many each call takes, and again what a signal interrupted.
 bool write_all(int file, const void* bytes, std::size_t size) {
     const auto* next = static_cast<const unsigned char*>(bytes);
     while (size > 0) {
@@ -188,9 +162,8 @@ bool write_all(int file, const void* bytes, std::size_t size) {
     return true;
 }
 
-// Writes through the descriptor the name was opened as: a device, a pipe, or
-// a file that a rename would turn into another. A file is first cut to 0
-// bytes, as "wb" cuts it, and cut back when the write fails.
+// Writes through the descriptor the name was opened as, as "wb" writes: a
+// file is cut to 0 bytes first, and again when the write fails.
 write_outcome write_in_place(int file, bool regular, const void* bytes, std::size_t size) {
     if (regular && ::ftruncate(file, 0) != 0) return write_outcome::create_failed;
     if (write_all(file, bytes, size) && (!regular || ::fsync(file) == 0)) {
@@ -201,26 +174,23 @@ write_outcome write_in_place(int file, bool regular, const void* bytes, std::siz
 }
 
 // The folder that holds the file a name leads to after every symbolic link,
-// and the file's name in it. Each folder on the way is opened, so a path of
-// any depth is followed relative to the last.
+// and the file's name in it.
 struct entry {
     descriptor folder;
     char name[NAME_MAX + 1] = {};
-    struct stat found {};
-    bool exists = false;
+    struct stat found {};  // what is there, if anything
 };
 
-constexpr int most_links = 40;  // as many as the kernel follows in one path
-
 // False when the name leads to no folder: a missing or closed folder, a loop
-// of links, a link to an open file's unreachable name.
+// of links, a link to an open file's unreachable name. Each folder on the way
+// is opened, so a path of any depth is followed relative to the last.
 bool find(const char* path, entry& at) {
     char text[PATH_MAX];
     const std::size_t length = std::strlen(path);
     if (length >= sizeof text) return false;
     std::memcpy(text, path, length + 1);
     at.folder = descriptor{::open(".", folder_flags)};
-    for (int links = 0; at.folder && links <= most_links; ++links) {
+    for (int links = 0; at.folder && links <= 40; ++links) {  // as many as the kernel follows
         char* const slash = std::strrchr(text, '/');
         const char* const base = slash == nullptr ? text : slash + 1;
         const std::size_t base_length = std::strlen(base);
@@ -228,16 +198,14 @@ bool find(const char* path, entry& at) {
         std::memcpy(at.name, base, base_length + 1);
         if (slash != nullptr) {
             *slash = '\0';
-            at.folder = descriptor{::openat(at.folder.get(), slash == text ? "/" : text, folder_flags)};
+            at.folder =
+                descriptor{::openat(at.folder.get(), slash == text ? "/" : text, folder_flags)};
             if (!at.folder) return false;
         }
         if (::fstatat(at.folder.get(), at.name, &at.found, AT_SYMLINK_NOFOLLOW) != 0) {
             return errno == ENOENT;  // a new file, at the end of any links
         }
-        if (!S_ISLNK(at.found.st_mode)) {
-            at.exists = true;
-            return true;
-        }
+        if (!S_ISLNK(at.found.st_mode)) return true;
         // The link's text names a file relative to the link's own folder.
         const ssize_t got = ::readlinkat(at.folder.get(), at.name, text, sizeof text);
         if (got <= 0 || static_cast<std::size_t>(got) >= sizeof text) return false;
@@ -246,35 +214,26 @@ bool find(const char* path, entry& at) {
     return false;
 }
 
-// Interrupt and termination signals wait while a named temporary exists, and
-// end the run once it is gone.
-class held_signals {
-public:
-    held_signals() {
-        sigset_t held;
-        sigemptyset(&held);
-        for (const int held_signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
-            sigaddset(&held, held_signal);
-        }
-        sigprocmask(SIG_BLOCK, &held, &before_);
-    }
-    ~held_signals() { sigprocmask(SIG_SETMASK, &before_, nullptr); }
-    held_signals(const held_signals&) = delete;
-    held_signals& operator=(const held_signals&) = delete;
-
-private:
-    sigset_t before_{};
-};
-
 // The new file, made under a hidden name of its own in the output's folder:
 // ".glyphor-" and 12 random letters and digits, made exclusively. Until it
-// is renamed into place, it goes when this goes.
+// is renamed into place, it goes when this goes; interrupt and termination
+// signals wait meanwhile, and end the run once it is gone.
 class temporary {
 public:
-    explicit temporary(int folder) : folder_{folder} {}
-    ~temporary() { remove(); }
+    explicit temporary(int folder) : folder_{folder} {
+        sigset_t held;
+        sigemptyset(&held);
+        for (const int held_signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+            sigaddset(&held, held_signal);
+        sigprocmask(SIG_BLOCK, &held, &signals_);
+    }
+    ~temporary() {
+        if (file_ && !placed_) static_cast<void>(::unlinkat(folder_, name_, 0));
+        sigprocmask(SIG_SETMASK, &signals_, nullptr);
+    }
     temporary(const temporary&) = delete;
     temporary& operator=(const temporary&) = delete;
+    int get() const { return file_.get(); }
 
     // False, with errno set, when no file can be made in the folder.
     bool make(mode_t mode) {
@@ -285,52 +244,45 @@ public:
         for (int draw = 0; draw < 100; ++draw) {
             unsigned char random[sizeof name_ - prefix - 1];
 #if GLYPHOR_LINUX
-            if (::getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
-                return false;
-            }
+            if (::getrandom(random, sizeof random, 0) != sizeof random) return false;
 #else
             ::arc4random_buf(random, sizeof random);
 #endif
-            for (std::size_t i = 0; i < sizeof random; ++i) name_[prefix + i] = symbols[random[i] % 64U];
-            file_ = descriptor{::openat(folder_, name_,
-                                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode)};
+            for (std::size_t i = 0; i < sizeof random; ++i)
+                name_[prefix + i] = symbols[random[i] % 64];
+            file_ = descriptor{::openat(
+                folder_, name_, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode)};
             if (file_ || errno != EEXIST) return static_cast<bool>(file_);
         }
         return false;
     }
-    int get() const { return file_.get(); }
     // Renames the file over name in the folder; false, with errno set, when it stays where it is.
     bool place_as(const char* name) {
         placed_ = ::renameat(folder_, name_, folder_, name) == 0;
         return placed_;
     }
-    void remove() {
-        if (file_ && !placed_) static_cast<void>(::unlinkat(folder_, name_, 0));
-        file_.reset();
-    }
 
 private:
-    int folder_;
     descriptor file_;
+    int folder_;
     char name_[22] = {};
     bool placed_ = false;
+    sigset_t signals_{};
 };
 
-// Writes the bytes into a new file in the folder and renames it over the
-// entry there; old is the file the name was opened as, or null for a new
-// file. Nothing when the file is to be written in place instead: whatever a
-// new file would not keep of the old one, or a folder where a hidden name,
-// once made, could not be removed.
+// Writes the bytes into a new file renamed over the entry at; old is the file
+// opened there, or null. Nothing where it is to be written in place instead.
 std::optional<write_outcome> replace(const entry& at, const facts* old, int old_file,
                                      const void* bytes, std::size_t size) {
     facts folder;
     if (!look(at.folder.get(), folder)) return write_outcome::create_failed;
-    if ((folder.flags & append_only) != 0) return std::nullopt;
-    if (old != nullptr && (old->links != 1 || old->device != folder.device)) return std::nullopt;
+    if ((folder.flags & append_only) != 0 ||
+        (old != nullptr && (old->is.st_nlink != 1 || old->is.st_dev != folder.is.st_dev))) {
+        return std::nullopt;
+    }
 
-    const held_signals held;
-    temporary file{at.folder.get()};
-    if (!file.make(old != nullptr ? 0600 : 0666)) {
+    temporary fresh{at.folder.get()};
+    if (!fresh.make(old != nullptr ? 0600 : 0666)) {
         // A folder closed to new files: "wb" writes its files all the same.
         if (old != nullptr && (errno == EACCES || errno == EPERM)) return std::nullopt;
         return write_outcome::create_failed;
@@ -339,35 +291,35 @@ std::optional<write_outcome> replace(const entry& at, const facts* old, int old_
         // The old file's owner, group and mode, in that order (a change of
         // owner clears the set-id bits), its flags and its attributes.
         facts made;
-        if (!look(file.get(), made)) return write_outcome::create_failed;
-        if ((made.owner != old->owner || made.group != old->group) &&
-            ::fchown(file.get(), old->owner, old->group) != 0) {
-            return std::nullopt;
-        }
-        if (::fchmod(file.get(), old->mode & 07777) != 0 || made.flags != old->flags ||
-            !same_attributes(old_file, file.get())) {
+        if (!look(fresh.get(), made)) return write_outcome::create_failed;
+        if (((made.is.st_uid != old->is.st_uid || made.is.st_gid != old->is.st_gid) &&
+             ::fchown(fresh.get(), old->is.st_uid, old->is.st_gid) != 0) ||
+            ::fchmod(fresh.get(), old->is.st_mode & 07777) != 0 || made.flags != old->flags ||
+            !same_attributes(old_file, fresh.get())) {
             return std::nullopt;
         }
     }
     // The bytes reach the disk before the name does: after a crash the name
     // holds the old file or the new one, never an empty one.
-    if (!write_all(file.get(), bytes, size) || ::fsync(file.get()) != 0) {
+    if (!write_all(fresh.get(), bytes, size) || ::fsync(fresh.get()) != 0) {
         return write_outcome::write_failed;
     }
-    if (file.place_as(at.name)) return write_outcome::written;
+    if (fresh.place_as(at.name)) return write_outcome::written;
     // A mount point, a folder that forbids it: the old file is written instead.
     if (old != nullptr && (errno == EBUSY || errno == EPERM || errno == EXDEV)) return std::nullopt;
     return write_outcome::write_failed;
 }
 
-// True when the file opened is the one console writes to: a file or a pipe,
-// or a terminal, where the program's text would be mixed into the bytes. A
-// device such as /dev/null takes both.
+// True when the file opened may be the one console writes to: a file or a
+// pipe, or a terminal, where the program's text would be mixed into the
+// bytes. A device such as /dev/null takes both; a closed console takes nothing.
 bool is_console(int file, const facts& found, std::FILE* console) {
     struct stat seen {};
-    return console != nullptr && ::fstat(fileno(console), &seen) == 0 &&
-           seen.st_dev == found.device && seen.st_ino == found.inode &&
-           ((!S_ISCHR(found.mode) && !S_ISBLK(found.mode)) || ::isatty(file) != 0);
+    if (console == nullptr || ::fstat(fileno(console), &seen) != 0) {
+        return console != nullptr && errno != EBADF;
+    }
+    return seen.st_dev == found.is.st_dev && seen.st_ino == found.is.st_ino &&
+           ((!S_ISCHR(seen.st_mode) && !S_ISBLK(seen.st_mode)) || ::isatty(file) != 0);
 }
 
 }  // namespace
@@ -379,7 +331,7 @@ write_outcome write_file(const char* path, const void* bytes, std::size_t size,
     facts found;
     if (out && !look(out.get(), found)) return write_outcome::create_failed;
     if (out && is_console(out.get(), found, console)) return write_outcome::create_failed;
-    if (out && !S_ISREG(found.mode)) return write_in_place(out.get(), false, bytes, size);
+    if (out && !S_ISREG(found.is.st_mode)) return write_in_place(out.get(), false, bytes, size);
 
     // A regular file is replaced in the folder that holds it, when that
     // folder's entry is still the file opened; else it is written through
@@ -395,8 +347,7 @@ write_outcome write_file(const char* path, const void* bytes, std::size_t size,
         if (!made) return write_outcome::create_failed;
         return write_in_place(made.get(), true, bytes, size);
     }
-    if (found_entry && at.exists && at.found.st_dev == found.device &&
-        at.found.st_ino == found.inode) {
+    if (found_entry && at.found.st_dev == found.is.st_dev && at.found.st_ino == found.is.st_ino) {
         if (const auto outcome = replace(at, &found, out.get(), bytes, size)) return *outcome;
     }
     return write_in_place(out.get(), true, bytes, size);
