@@ -51,6 +51,12 @@ def errors_of(name):
         errors += ["EACCES", "EMFILE", "ENOMEM"]
     if name in READS | WRITES | CLOSES:
         errors += ["EINTR"]
+    # The calls whose refusal sends the output another way: written in place
+    # when its owner, attributes or place cannot be given to a new file.
+    errors += {"fchown": ["EPERM", "EINVAL", "ENOSYS"], "fchmod": ["EPERM"],
+               "flistxattr": ["ENOTSUP", "ERANGE"], "fgetxattr": ["ENODATA", "ERANGE"],
+               "renameat": ["EBUSY", "EXDEV", "EPERM"], "getrandom": ["EAGAIN", "ENOSYS"],
+               "rt_sigprocmask": ["EINVAL"]}.get(name, [])
     return errors
 
 
@@ -110,7 +116,12 @@ def scenarios(tileset, charset):
                  ["charset.bin", "preview.bmp"], ("file", "preview.bmp")),
         Scenario("picture into a pipe", "glyphor-preview", [f"cp {c} charset.bin"],
                  ["charset.bin", "/dev/stdout"], ("stdout",)),
-    ]
+    ] + ([  # giving a file to its owner needs root
+        Scenario("another's output, a default ACL", "glyphor",
+                 base + ["setfacl -d -m u:65534:rw .", f"{old} charset.bin",
+                         "chmod 640 charset.bin", "chown 1234:1234 charset.bin"],
+                 ["tileset.bmp", "charset.bin"], ("file", "charset.bin")),
+    ] if os.geteuid() == 0 else [])
 
 
 # --- Running a case -------------------------------------------------------

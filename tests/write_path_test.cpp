@@ -17,11 +17,11 @@
 #include <unistd.h>
 #include <cerrno>
 #include <csignal>
-#include <cstring>
-#include <map>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -263,8 +263,8 @@ std::map<std::string, std::string> attributes(const std::string& path) {
 std::string acl_for_nobody() {
     std::string acl = {2, 0, 0, 0};  // version 2, little-endian like each entry
     auto add = [&](unsigned tag, unsigned perm, std::uint32_t id) {
-        for (const unsigned byte : {tag, 0U, perm, 0U, id & 0xFFU, (id >> 8U) & 0xFFU,
-                                    (id >> 16U) & 0xFFU, id >> 24U}) {
+        for (const unsigned byte :
+             {tag, 0U, perm, 0U, id & 0xFFU, (id >> 8U) & 0xFFU, (id >> 16U) & 0xFFU, id >> 24U}) {
             acl += static_cast<char>(byte);
         }
     };

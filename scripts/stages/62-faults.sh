@@ -5,7 +5,7 @@
 # scripts/faults.py says how the points are counted and what is checked.
 set -euo pipefail
 . scripts/lib.sh
-need_packages cmake make g++ strace python3 util-linux
+need_packages cmake make g++ strace python3 util-linux acl
 cmake --workflow --preset sample
 # Debian's Python, whatever else is called python3 on this machine.
 /usr/bin/python3 scripts/faults.py build/release

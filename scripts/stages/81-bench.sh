@@ -8,3 +8,6 @@ need_packages cmake make g++ libbenchmark-dev
 cmake --workflow --preset bench
 echo "bench: Debian's benchmark library is built with its assertions on; its warning of a DEBUG build is about the library, not the packer"
 build/bench/bench/pack_benchmark --benchmark_min_time=0.01
+# 200 conversions against 200 copies by cp: the CPU ratio is held to its limit,
+# the wall times (which move with the machine's load) are only reported.
+/usr/bin/python3 bench/cpu.py --check-limits build/bench/glyphor
