@@ -4,12 +4,17 @@
 //   cli_tests --program=PATH [--runner="wine"] [--argv0=TEXT] [--newline=crlf]
 //             [--console-charset=NAME] [--system=windows]
 //
-// --runner is a command prefix (an emulator) put before the program; --argv0
-// is argument 0 as the program will see it (default: PATH); --newline=crlf
-// expects "\r\n" line ends, as a Windows console program writes them;
-// --console-charset names (for iconv) the code page the program prints file
-// names in, where it converts them (default: printed as given); --system=windows
-// says the program is a Windows one, which has no SIGXFSZ to ignore.
+// PATH is found as the shell finds a command: a name with a slash from the
+// current folder, a bare name in the folders of the PATH variable; with
+// --runner, which opens it as a file, from the current folder either way.
+// Where there is no such program the suite stops at once, saying so. --runner
+// is a command prefix (an emulator) put before the program; --argv0 is
+// argument 0 as the program will see it (default: the program as found, an
+// absolute path); --newline=crlf expects "\r\n" line ends, as a Windows
+// console program writes them; --console-charset names (for iconv) the code
+// page the program prints file names in, where it converts them (default:
+// printed as given); --system=windows says the program is a Windows one,
+// which has no SIGXFSZ to ignore.
 
 #include <gtest/gtest.h>
 
@@ -19,6 +24,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <sstream>
@@ -516,6 +522,30 @@ TEST_F(cli, a_link_stays_a_link_and_the_file_it_names_is_replaced_or_kept) {
     EXPECT_TRUE(S_ISCHR(device.st_mode));
 }
 
+// The program as the shell finds it from the current folder, as an absolute
+// path (the tests run it from folders of their own); empty when there is none.
+std::string find_program(const std::string& name, bool by_runner) {
+    namespace fs = std::filesystem;
+    // By itself the program must be one this user may run; a runner only reads it.
+    auto usable = [by_runner](const fs::path& path) {
+        std::error_code error;
+        return fs::is_regular_file(path, error) && (by_runner || access(path.c_str(), X_OK) == 0);
+    };
+    std::error_code error;
+    if (by_runner || name.find('/') != std::string::npos) {
+        const fs::path path = fs::absolute(name, error);
+        return !error && usable(path) ? path.string() : std::string{};
+    }
+    // execvp's search: each folder of PATH in turn, an empty entry the current folder.
+    const char* search = std::getenv("PATH");
+    std::istringstream folders{search != nullptr ? search : "/bin:/usr/bin"};
+    for (std::string folder; std::getline(folders, folder, ':');) {
+        const fs::path path = fs::absolute(fs::path{folder.empty() ? "." : folder} / name, error);
+        if (!error && usable(path)) return path.string();
+    }
+    return {};
+}
+
 }  // namespace
 }  // namespace glyphor
 
@@ -553,6 +583,14 @@ int main(int argc, char** argv) {
                      "[--newline=crlf] [--console-charset=NAME] [--system=windows]\n",
                      argv[0]);
         return 2;
+    }
+    if (!::testing::GTEST_FLAG(list_tests)) {
+        const std::string found = glyphor::find_program(options.program, !options.runner.empty());
+        if (found.empty()) {
+            std::fprintf(stderr, "program not found: %s\n", options.program.c_str());
+            return 2;
+        }
+        options.program = found;
     }
     if (options.argv0.empty()) options.argv0 = options.program;
     return RUN_ALL_TESTS();
