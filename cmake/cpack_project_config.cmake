@@ -17,3 +17,14 @@ endif()
 if(CPACK_GENERATOR STREQUAL "DEB" AND CPACK_GLYPHOR_NO_DEPENDS)
   set(CMAKE_MESSAGE_LOG_LEVEL NOTICE)
 endif()
+
+# cpack_repack.cmake makes the zip again with Info-ZIP's zip. Without it no zip
+# is made at all: CPack's own is not the same bytes from build to build, and
+# one that an earlier run left at the package's path is not this build's.
+if(CPACK_GENERATOR STREQUAL "ZIP")
+  find_program(GLYPHOR_ZIP zip)
+  if(NOT GLYPHOR_ZIP)
+    file(REMOVE "${CPACK_PACKAGE_DIRECTORY}/${CPACK_PACKAGE_FILE_NAME}.zip")
+    message(FATAL_ERROR "The zip is made with Info-ZIP's zip (Debian: apt-get install zip)")
+  endif()
+endif()

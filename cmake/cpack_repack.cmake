@@ -25,10 +25,8 @@ function(date_files folder)
 endfunction()
 
 function(rezip package)
-  find_program(GLYPHOR_ZIP zip)
-  if(NOT GLYPHOR_ZIP)
-    message(FATAL_ERROR "The zip is made with Info-ZIP's zip (Debian: apt-get install zip)")
-  endif()
+  # Found before CPack made its zip (cpack_project_config.cmake).
+  find_program(GLYPHOR_ZIP zip REQUIRED)
   # The entries' names start with the top folder when the zip has one.
   set(base "${CPACK_TEMPORARY_DIRECTORY}")
   if(CPACK_INCLUDE_TOPLEVEL_DIRECTORY)
