@@ -4,4 +4,5 @@
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR aarch64)
 set(GLYPHOR_CROSS_TRIPLET aarch64-linux-gnu)
+set(GLYPHOR_CROSS_PACKAGE crossbuild-essential-arm64)
 include(${CMAKE_CURRENT_LIST_DIR}/debian-cross.cmake)

@@ -9,7 +9,7 @@
 #   umask, and its Installed-Size counts every folder at the size it has on
 #   the builder's file system (4 KiB on ext4, less on tmpfs).
 #
-# Here every file is dated SOURCE_DATE_EPOCH (cpack_source_date.cmake). The
+# Here every file is dated SOURCE_DATE_EPOCH (cpack_project_config.cmake). The
 # zip is Info-ZIP's: the files in name order, without owners, extra time
 # fields (-X) or folder entries (-D), dated in UTC. The .deb is dpkg-deb's,
 # which orders, owns and dates its members alike wherever it runs, with
@@ -25,10 +25,8 @@ function(date_files folder)
 endfunction()
 
 function(rezip package)
-  find_program(GLYPHOR_ZIP zip)
-  if(NOT GLYPHOR_ZIP)
-    message(FATAL_ERROR "The zip is made with Info-ZIP's zip (Debian: apt-get install zip)")
-  endif()
+  # Found before CPack made its zip (cpack_project_config.cmake).
+  find_program(GLYPHOR_ZIP zip REQUIRED)
   # The entries' names start with the top folder when the zip has one.
   set(base "${CPACK_TEMPORARY_DIRECTORY}")
   if(CPACK_INCLUDE_TOPLEVEL_DIRECTORY)

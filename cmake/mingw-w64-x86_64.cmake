@@ -3,6 +3,7 @@
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(GLYPHOR_CROSS_TRIPLET x86_64-w64-mingw32)
+set(GLYPHOR_CROSS_PACKAGE g++-mingw-w64-x86-64)
 include(${CMAKE_CURRENT_LIST_DIR}/debian-cross.cmake)
 
 # The C++ and GCC runtimes (and winpthreads, should the compiler use them)

@@ -94,7 +94,7 @@ set(CPACK_STRIP_FILES ON)
 # Two builds of one commit make the same packages, to the byte. Every time
 # stamp in them is one moment, the caller's SOURCE_DATE_EPOCH or else the last
 # commit's time: mingw-w64's ld and strip write it into the Windows programs'
-# headers, and cpack (cmake/cpack_source_date.cmake) dates the packages'
+# headers, and cpack (cmake/cpack_project_config.cmake) dates the packages'
 # members with it.
 include(${PROJECT_SOURCE_DIR}/cmake/source_date_epoch.cmake)
 glyphor_source_date_epoch(${PROJECT_SOURCE_DIR} glyphor_source_date glyphor_no_source_date)
@@ -106,7 +106,7 @@ elseif(WIN32)
                ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${glyphor_source_date})
 endif()
 set(CPACK_GLYPHOR_SOURCE_DATE_EPOCH "${glyphor_source_date}")
-set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/cpack_source_date.cmake)
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/cpack_project_config.cmake)
 # What CPack makes depends on the builder's file system, user and time zone:
 # cmake/cpack_repack.cmake makes it again.
 set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/cpack_repack.cmake)
@@ -114,10 +114,13 @@ set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/cpack_repack.cmake)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION devel)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-if(NOT GLYPHOR_STATIC)
+if(GLYPHOR_STATIC)
   # A statically linked glyphor needs nothing from the system but its kernel,
-  # so the package then depends on nothing; otherwise dpkg-shlibdeps says what
-  # the programs load.
+  # so the package depends on nothing (cpack_project_config.cmake tells CPack it
+  # is meant).
+  set(CPACK_GLYPHOR_NO_DEPENDS ON)
+else()
+  # Otherwise dpkg-shlibdeps says what the programs load.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 endif()
 

@@ -4,4 +4,5 @@
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR s390x)
 set(GLYPHOR_CROSS_TRIPLET s390x-linux-gnu)
+set(GLYPHOR_CROSS_PACKAGE crossbuild-essential-s390x)
 include(${CMAKE_CURRENT_LIST_DIR}/debian-cross.cmake)

@@ -587,7 +587,7 @@ def stage(build, root, scratch):
         if hit != sorted((name, when) for name, _, when in faults):
             missed += 1
     print(f"faults: {len(pairs)} fault pairs after a failure, {len(pairs) - missed} injected;"
-          f" {left_out} left out that need two errors on one call name")
+          f" {left_out} more would need two errors on one call name, which strace gives one")
 
     memory = memory_sweep(harness, cases, pool)
     for sc, limits, results in memory:

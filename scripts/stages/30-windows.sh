@@ -55,7 +55,15 @@ fi
 charset="$scratch/café-ταυτότητα.bin"
 picture="$scratch/日本語.bmp"
 wine "$exe" examples/tileset.bmp "$charset" 200 >/dev/null
-wine "$preview" "$charset" "$picture" >/dev/null
+status=0
+wine "$preview" "$charset" "$picture" >/dev/null 2>"$scratch/preview.log" || status=$?
+# Its message names both files in the ANSI code page, '?' for what that
+# lacks; shown in UTF-8, as the rest of the log is.
+message=$(iconv -f CP1252 -t UTF-8 "$scratch/preview.log" | tr -d '\r')
+echo "$message"
+[ "$status" -eq 0 ] &&
+    [ "$message" = "glyphor-preview: $scratch/???.bmp shows the 200 tiles of $scratch/café-?????????.bin" ] ||
+    { echo "glyphor-preview.exe failed or did not name its files as the code page can"; exit 1; }
 wine "$exe" "$picture" "$scratch/again.bin" 200 >/dev/null
 cmp "$charset" "$scratch/again.bin"
 

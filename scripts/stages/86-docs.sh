@@ -36,7 +36,7 @@
 set -euo pipefail
 . scripts/lib.sh
 need_packages git cmake make g++ googletest libgtest-dev libgmock-dev imagemagick \
-    acme 64tass cc65 g++-mingw-w64-x86-64 zip groff-base strace
+    acme 64tass cc65 g++-mingw-w64-x86-64 zip groff-base man-db strace
 
 root=$PWD
 scratch=$(realpath "$(mktemp -d)")
