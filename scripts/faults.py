@@ -403,7 +403,8 @@ class Oracle:
         glyphor = sc.program == "glyphor"
         success, failures = (glyphor_texts if glyphor else preview_texts)(sc)
         if memory:
-            failures = [f for f in failures if "emoire" in f or "out of memory" in f]
+            failures = [f for f in failures if "emoire" in f or "out of memory" in f or
+                        (sc.refused and "creer" in f)]
         elif any(call.injected for call in run.calls):
             failures = self.phase_failures(sc, run, failures)
         expected = self.charset[: sc.tiles * 8] if glyphor else self.picture
@@ -646,7 +647,8 @@ def reaches_main(harness, sc, limit):
 def memory_sweep(harness, cases, pool):
     """Per scenario: the least data limit (in pages) at which the program
     reaches main, found by bisection, then every page more until it
-    succeeds. Returns [(scenario, limits, results)]."""
+    succeeds (or, for an output refused anyway, is refused). Returns
+    [(scenario, limits, results)]."""
     page = os.sysconf("SC_PAGE_SIZE")
 
     def sweep(sc):
@@ -667,7 +669,9 @@ def memory_sweep(harness, cases, pool):
         while True:
             limits.append(pages * page)
             results.append(harness.run(sc, limit=pages * page, traced=False))
-            if results[-1][0].status == 0 or len(limits) > 4096:
+            run = results[-1][0]
+            done = (b"creer" in run.stdout) if sc.refused else run.status == 0
+            if done or len(limits) > 4096:
                 return sc, limits, results
             pages += 1
 
