@@ -253,6 +253,11 @@ try {
               'file count save');
   expectEqual('the count typed in', await page.$eval('#message', (output) => output.value),
               glyphorRun(sample, '64').message);
+  // 320 pixels wide: nothing reaches past the window's edge.
+  await page.setViewport({ width: 320, height: 640 });
+  await page.evaluate(() => window.dispatchEvent(new Event('resize')));
+  expectEqual('the page at 320 pixels wide',
+              String(await page.evaluate(() => document.documentElement.scrollWidth)), '320');
   expectEqual('the message is announced',
               await page.$eval('#message', (output) => output.getAttribute('aria-live')), 'polite');
   await page.close();
