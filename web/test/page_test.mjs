@@ -229,6 +229,21 @@ try {
     await compare(page, cdp, `${file}${how ? ', dropped' : ''}`, path, '256',
                   recipeRun(path, '256'), how);
   }
+  // A file the browser cannot read (gone since it was chosen): glyphor's
+  // message for a file it cannot open.
+  await page.$eval('#message', (message) => { message.value = ''; });
+  await page.evaluate(() => {
+    const gone = new File([], 'gone.bmp');
+    gone.arrayBuffer = () => Promise.reject(new DOMException('gone', 'NotReadableError'));
+    const transfer = { files: [gone] };
+    const drop = new Event('drop', { bubbles: true });
+    Object.defineProperty(drop, 'dataTransfer', { value: transfer });
+    document.dispatchEvent(drop);
+  });
+  await page.waitForFunction(() => document.getElementById('message').value !== '');
+  expectEqual('a file that cannot be read: message',
+              await page.$eval('#message', (output) => output.value),
+              programRun(`${shellWord(glyphor)} gone.bmp gone.bin`, 'gone.bin').message);
   const notes = join(work, 'notes.txt');
   await compare(page, cdp, 'a text file', notes, '256', glyphorRun(notes, '256'));
 
