@@ -1,10 +1,11 @@
-# Makes the release: the Debian package and the Windows zip, each from a clean
-# build of the source tree, side by side in one folder with their SHA256SUMS.
+# Makes the release: the Debian package, the Windows zip and the web page,
+# each from a clean build of the source tree, side by side in one folder with
+# their SHA256SUMS.
 #
 #   cmake -DSOURCE=<source tree> -DWORK=<folder> -DVERSION=<version> -P dist.cmake
 #
-# In WORK: deb/ and win64/, the two builds, made anew each time from the
-# package and windows presets, and glyphor-<VERSION>/, the release.
+# In WORK: deb/, win64/ and web/, the three builds, made anew each time from
+# the package, windows and web presets, and glyphor-<VERSION>/, the release.
 #
 # Two runs on one commit give the same bytes wherever, whenever and by
 # whomever they run on the same Debian release (the same compilers and
@@ -35,7 +36,7 @@ if(NOT changes STREQUAL "")
 endif()
 
 set(release "${WORK}/glyphor-${VERSION}")
-file(REMOVE_RECURSE "${WORK}/deb" "${WORK}/win64" "${release}")
+file(REMOVE_RECURSE "${WORK}/deb" "${WORK}/win64" "${WORK}/web" "${release}")
 set(folders deb win64)
 set(presets package windows)
 set(generators DEB ZIP)
@@ -57,6 +58,16 @@ foreach(folder preset generator IN ZIP_LISTS folders presets generators)
   endif()
   list(APPEND packages "${made}")
 endforeach()
+
+# The web page, glyphor-<VERSION>-web.html.
+set(build "${WORK}/web")
+execute_process(COMMAND ${CMAKE_COMMAND} -S "${SOURCE}" --preset web -B "${build}"
+                WORKING_DIRECTORY "${SOURCE}" COMMAND_ERROR_IS_FATAL ANY)
+execute_process(COMMAND ${CMAKE_COMMAND} --build "${build}" --target glyphor_page
+                COMMAND_ERROR_IS_FATAL ANY)
+set(page "${build}/glyphor-${VERSION}-web.html")
+file(COPY_FILE "${build}/glyphor.html" "${page}")
+list(APPEND packages "${page}")
 
 # SHA256SUMS as sha256sum writes it, for sha256sum -c.
 file(MAKE_DIRECTORY "${release}")

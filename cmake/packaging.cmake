@@ -1,7 +1,7 @@
 # The packages users get: a Debian package (CPack DEB, `cmake --workflow
 # --preset package`) and a Windows zip (CPack ZIP, `cmake --workflow --preset
-# windows-package`), and the release of both with their SHA256SUMS (`cmake
-# --workflow --preset release`, the dist target). Included at the end of the
+# windows-package`), and the release of both and the web page with their
+# SHA256SUMS (`cmake --workflow --preset release`, the dist target). Included at the end of the
 # top-level CMakeLists.txt, once both programs are defined.
 #
 # The files made for them (compressed or plain-text manual pages, the Debian
@@ -131,8 +131,8 @@ endif()
 include(CPack)
 
 if(NOT CMAKE_CROSSCOMPILING)
-  # The release, both packages and their SHA256SUMS: cmake --workflow --preset
-  # release.
+  # The release, both packages and the web page (cmake/dist.cmake builds it
+  # with the web preset) and their SHA256SUMS: cmake --workflow --preset release.
   add_custom_target(dist
     COMMAND ${CMAKE_COMMAND} -DSOURCE=${PROJECT_SOURCE_DIR} -DWORK=${PROJECT_BINARY_DIR}
             -DVERSION=${PROJECT_VERSION} -P ${PROJECT_SOURCE_DIR}/cmake/dist.cmake

@@ -20,37 +20,12 @@
 #include <vector>
 
 #include "bmp_writer.h"
+#include "charset_picture.h"
 #include "file_bytes.h"
 #include "file_io.h"
 #include "geometry.h"
 
 namespace {
-
-using glyphor::bmp::rgb;
-using glyphor::bmp::rgb_image;
-
-constexpr rgb set_pixel{0xFF, 0xFF, 0xFF};
-constexpr rgb clear_pixel{0x00, 0x00, 0x00};
-constexpr rgb missing_stripe{0x90, 0x00, 0x00};
-
-rgb_image draw(const std::vector<std::uint8_t>& charset) {
-    using namespace glyphor;
-    const std::size_t tiles = charset.size() / bytes_per_tile;
-    rgb_image image{tileset_width, tileset_height};
-    for (std::size_t tile = 0; tile < tiles; ++tile) {
-        bmp::draw_tile(image, static_cast<int>(tile), &charset[tile * bytes_per_tile], set_pixel,
-                       clear_pixel);
-    }
-    // Diagonal stripes over the tiles the file does not hold.
-    for (int y = 0; y < tileset_height; ++y) {
-        for (int x = 0; x < tileset_width; ++x) {
-            const int tile = y / tile_size * tiles_per_row + x / tile_size;
-            if (static_cast<std::size_t>(tile) >= tiles)
-                image.at(x, y) = (x + y) % 4 < 2 ? missing_stripe : clear_pixel;
-        }
-    }
-    return image;
-}
 
 // A file as the program opens it and as its messages show it.
 struct named_file {
@@ -87,7 +62,9 @@ int preview(named_file charset_file, named_file picture) {
         return 1;
     }
 
-    if (!glyphor::write_file_bytes(picture.path, glyphor::bmp::encode(draw(*charset)))) {
+    if (!glyphor::write_file_bytes(
+            picture.path, glyphor::bmp::encode(glyphor::draw_charset(
+                              charset->data(), charset->size() / glyphor::bytes_per_tile)))) {
         std::fprintf(stderr, "glyphor-preview: cannot write %s\n", picture.name);
         return 1;
     }

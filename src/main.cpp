@@ -4,12 +4,13 @@
 
 #include <cstdio>
 #include <optional>
-#include <string_view>
 
 #include "charset_writer.h"
 #include "driver.h"
 #include "file_io.h"
 #include "geometry.h"
+#include "messages.h"
+#include "tile_count.h"
 #include "tileset_reader.h"
 
 namespace glyphor {
@@ -30,105 +31,15 @@ static_assert(sizeof banner_title - 1 == banner_columns &&
               sizeof banner_credit - 1 == banner_columns &&
               sizeof banner_rule - 1 == banner_columns);
 
-// Everything the program prints after the banner, one entry a message.
-enum message {
-    usage_1,
-    usage_2,
-    usage_3,
-    count_range,
-    open_failed,
-    not_bmp,
-    bad_geometry,
-    actual_geometry,
-    create_failed,
-    write_failed,
-    out_of_memory,
-    success_1,
-    success_2,
-};
-
-constexpr const char* message_text[] = {
-    "Usage: %s <tileset.bmp> <sortie.bin> [nombre_de_tiles]\n",
-    "Exemple 1: %s font.bmp charset.bin\n",
-    "Exemple 2: %s font.bmp charset.bin 128\n",
-    "Erreur: Le nombre de tiles doit etre entre 0 et 256.\n",
-    "Erreur: Impossible d'ouvrir le fichier %s\n",
-    "Erreur: Ce n'est pas un fichier BMP valide.\n",
-    "Erreur: L'image doit faire exactement 256x64 pixels en 24 bits RGB.\n",
-    // The height is shown unsigned: the absolute value of -2^31 does not fit an int.
-    "Actuel: %dx%u, %d bits\n",
-    "Erreur: Impossible de creer le fichier de sortie %s\n",
-    "Erreur: Impossible d'ecrire le fichier de sortie %s\n",
-    "Erreur: Memoire insuffisante.\n",
-    "Succes ! Fichier %s genere avec %d tuiles (%d octets).\n",
-    "Pret pour le retro-coding !\n\n",
-};
-static_assert(sizeof message_text / sizeof message_text[0] == success_2 + 1);
-
-// What printf expects for each conversion a message text uses.
-template <typename Value>
-constexpr char conversion_for = '?';
-template <>
-constexpr char conversion_for<const char*> = 's';
-template <>
-constexpr char conversion_for<int> = 'd';
-template <>
-constexpr char conversion_for<unsigned> = 'u';
-
-// True when text's conversions are exactly those the values call for, in
-// order; a conversion with flags or a width is not one of them.
-template <typename... Values>
-constexpr bool conversions_match(std::string_view text) {
-    constexpr char expected[] = {conversion_for<Values>..., '\0'};
-    constexpr std::size_t count = sizeof...(Values);
-    std::size_t next = 0;
-    for (std::size_t at = 0; at < text.size(); ++at) {
-        if (text[at] != '%') continue;
-        if (++at == text.size()) return false;  // a '%' that ends the text
-        if (text[at] == '%') continue;
-        if (next == count || text[at] != expected[next]) return false;
-        ++next;
-    }
-    return next == count;
-}
-
-// Prints a message with its values. The texts stay in one table, and the
-// compiler checks each call's values against the conversions of its text.
+// Prints a message with its values, its text from the one table.
 template <message key, typename... Values>
 void say(Values... values) {
-    static_assert(conversions_match<Values...>(message_text[key]),
-                  "the values do not match the message's conversions");
-    if constexpr (sizeof...(Values) == 0) {
-        // A text without values is printed as it stands; checked above to
-        // hold no conversion, it holds no '%' to be read as one either.
-        static_assert(std::string_view{message_text[key]}.find('%') == std::string_view::npos);
-        std::printf("%s", message_text[key]);
-    } else {
-        std::printf(message_text[key], values...);
-    }
+    say_through<key>(std::printf, values...);
 }
 
 void print_banner() {
     std::printf("\n%s\n%s\n%s\n%s\n%s\n%s\n%s\n\n", banner_title, banner_blank, banner_name,
                 banner_subtitle, banner_blank, banner_credit, banner_rule);
-}
-
-// Reads the count the way atoi does (leading white space, an optional sign,
-// digits up to the first non-digit; no digits reads as 0) and returns it when
-// it lies in 0..256. Values beyond the int range are out of range too: they
-// never wrap around into it. Only ASCII characters count as blanks, signs or
-// digits, in narrow and wide arguments alike.
-std::optional<int> read_tile_count(const path_char* text) {
-    while (*text == ' ' || (*text >= '\t' && *text <= '\r')) ++text;
-    bool negative = false;
-    if (*text == '+' || *text == '-') negative = *text++ == '-';
-    int value = 0;
-    for (; *text >= '0' && *text <= '9'; ++text) {
-        value = value * 10 + (*text - '0');
-        if (value > max_tiles) return std::nullopt;  // stays out of range, whatever follows
-    }
-    if (negative && value != 0) return std::nullopt;
-    return value;
 }
 
 }  // namespace
@@ -159,24 +70,7 @@ int run(int argc, const path_char* const* args, const char* const* shown) {
     const char* const output_path = shown[2];
 
     tileset tiles = load_tileset(args[1]);
-    switch (tiles.outcome) {
-        case load_outcome::loaded:
-            break;
-        case load_outcome::open_failed:
-            say<open_failed>(input_path);
-            return 1;
-        case load_outcome::not_bmp:
-            say<not_bmp>();
-            return 1;
-        case load_outcome::bad_geometry:
-            say<bad_geometry>();
-            say<actual_geometry>(static_cast<int>(tiles.width), static_cast<unsigned>(tiles.height),
-                                 static_cast<int>(tiles.bits_per_pixel));
-            return 1;
-        case load_outcome::out_of_memory:
-            say<out_of_memory>();
-            return 1;
-    }
+    if (say_load_failure(std::printf, tiles, input_path)) return 1;
 
     charset_buffer charset = pack_charset(tiles.pixels.get(), tiles.order, tile_count);
     tiles.pixels.reset();

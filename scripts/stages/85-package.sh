@@ -10,7 +10,9 @@
 set -euo pipefail
 . scripts/lib.sh
 need_packages cmake make g++ gzip groff-base dpkg-dev lintian \
-    g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 unzip zip git diffoscope-minimal
+    g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 unzip zip git diffoscope-minimal \
+    clang-14 lld-14 llvm-14 wasi-libc libc++-14-dev-wasm32 libc++abi-14-dev-wasm32 \
+    libclang-rt-14-dev-wasm32
 
 scratch=$(mktemp -d)
 # A second file system, where there is one, for the second release build.
@@ -126,7 +128,8 @@ release_in "$scratch/first"
 (umask 027; TZ=XYZ-14 release_in "$other/the-second-build")
 first="$scratch/first/build/dist/glyphor-$version"
 second="$other/the-second-build/build/dist/glyphor-$version"
-files=$(printf '%s\n' "glyphor-$version-win64.zip" "glyphor_${version}_$(dpkg --print-architecture).deb")
+files=$(printf '%s\n' "glyphor-$version-win64.zip" "glyphor-$version-web.html" \
+    "glyphor_${version}_$(dpkg --print-architecture).deb")
 same_list "$first" "$(printf '%s\n' SHA256SUMS "$files" | sort)" "$(ls "$first" | sort)"
 same_list "$second" "$(ls "$first" | sort)" "$(ls "$second" | sort)"
 differ=no

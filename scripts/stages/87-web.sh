@@ -1,0 +1,30 @@
+# The web page, glyphor.html, in a real browser: Debian's chromium, headless,
+# driven by puppeteer-core (its version pinned in web/test/package-lock.json).
+# Every tileset case of the command-line suite gives the page's message, the
+# download's name and bytes, and the preview's pixels that glyphor and
+# glyphor-preview give; PNG, GIF and WebP images those of the README's
+# ImageMagick recipe; the page works by keyboard and, opened from its file
+# offline, asks for nothing. Then the page's size and speed, printed only.
+set -euo pipefail
+. scripts/lib.sh
+need_packages cmake make g++ googletest libgtest-dev clang-14 lld-14 llvm-14 wasi-libc \
+    libc++-14-dev-wasm32 libc++abi-14-dev-wasm32 libclang-rt-14-dev-wasm32 \
+    chromium nodejs imagemagick icc-profiles-free
+# npm comes with some builds of Node.js and as a package of its own with Debian's.
+command -v npm >/dev/null || need_packages npm
+
+cmake --workflow --preset web
+page="$PWD/build/web/glyphor.html"
+echo "web: glyphor.html is $(stat -c %s "$page") bytes (at most 65536)"
+
+# glyphor, glyphor-preview and the cases, built for this machine.
+cmake --preset test >/dev/null
+cmake --build --preset test --target glyphor glyphor-preview web_cases
+cases=$(mktemp -d)
+trap 'rm -rf "$cases"' EXIT
+build/test/tests/web_cases "$cases"
+
+# puppeteer-core drives the chromium installed above; it never fetches a browser.
+(cd web/test && PUPPETEER_SKIP_DOWNLOAD=1 npm ci --no-audit --no-fund --loglevel=error)
+node web/test/page_test.mjs "$page" build/test "$cases"
+node web/test/bench.mjs "$page" examples/tileset.bmp

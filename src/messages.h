@@ -1,0 +1,122 @@
+// Every line glyphor shows after its banner, one table for all that show them:
+// the program prints them, the web page shows them. Each use names its message
+// and passes its values; the compiler checks the values against the text.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+#include "tileset_reader.h"
+
+namespace glyphor {
+
+enum message {
+    usage_1,
+    usage_2,
+    usage_3,
+    count_range,
+    open_failed,
+    not_bmp,
+    bad_geometry,
+    actual_geometry,
+    create_failed,
+    write_failed,
+    out_of_memory,
+    success_1,
+    success_2,
+};
+
+inline constexpr const char* message_text[] = {
+    "Usage: %s <tileset.bmp> <sortie.bin> [nombre_de_tiles]\n",
+    "Exemple 1: %s font.bmp charset.bin\n",
+    "Exemple 2: %s font.bmp charset.bin 128\n",
+    "Erreur: Le nombre de tiles doit etre entre 0 et 256.\n",
+    "Erreur: Impossible d'ouvrir le fichier %s\n",
+    "Erreur: Ce n'est pas un fichier BMP valide.\n",
+    "Erreur: L'image doit faire exactement 256x64 pixels en 24 bits RGB.\n",
+    // The height is shown unsigned: the absolute value of -2^31 does not fit an int.
+    "Actuel: %dx%u, %d bits\n",
+    "Erreur: Impossible de creer le fichier de sortie %s\n",
+    "Erreur: Impossible d'ecrire le fichier de sortie %s\n",
+    "Erreur: Memoire insuffisante.\n",
+    "Succes ! Fichier %s genere avec %d tuiles (%d octets).\n",
+    "Pret pour le retro-coding !\n\n",
+};
+static_assert(sizeof message_text / sizeof message_text[0] == success_2 + 1);
+
+// What printf expects for each conversion a message text uses.
+template <typename Value>
+inline constexpr char conversion_for = '?';
+template <>
+inline constexpr char conversion_for<const char*> = 's';
+template <>
+inline constexpr char conversion_for<int> = 'd';
+template <>
+inline constexpr char conversion_for<unsigned> = 'u';
+
+// True when text's conversions are exactly those the values call for, in
+// order; a conversion with flags or a width is not one of them.
+template <typename... Values>
+constexpr bool conversions_match(std::string_view text) {
+    constexpr char expected[] = {conversion_for<Values>..., '\0'};
+    constexpr std::size_t count = sizeof...(Values);
+    std::size_t next = 0;
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        if (text[at] != '%') continue;
+        if (++at == text.size()) return false;  // a '%' that ends the text
+        if (text[at] == '%') continue;
+        if (next == count || text[at] != expected[next]) return false;
+        ++next;
+    }
+    return next == count;
+}
+
+// The text of message key, as a printf format for exactly these values. A
+// text without values holds no '%' at all, so it may be printed as it stands.
+template <message key, typename... Values>
+constexpr const char* message_format() {
+    static_assert(conversions_match<Values...>(message_text[key]),
+                  "the values do not match the message's conversions");
+    static_assert(sizeof...(Values) > 0 ||
+                  std::string_view{message_text[key]}.find('%') == std::string_view::npos);
+    return message_text[key];
+}
+
+// Words a message with its values through print, which takes a printf format
+// and its values as printf does (std::printf itself, or one that keeps the text).
+template <message key, typename Print, typename... Values>
+void say_through(Print& print, Values... values) {
+    if constexpr (sizeof...(Values) == 0) {
+        print("%s", message_format<key>());
+    } else {
+        print(message_format<key, Values...>(), values...);
+    }
+}
+
+// Says through print why a tileset was not loaded, naming it input_name where
+// that is said; true when there was something to say, false when it was loaded.
+template <typename Print>
+bool say_load_failure(Print& print, const tileset& tiles, const char* input_name) {
+    switch (tiles.outcome) {
+        case load_outcome::loaded:
+            return false;
+        case load_outcome::open_failed:
+            say_through<open_failed>(print, input_name);
+            return true;
+        case load_outcome::not_bmp:
+            say_through<not_bmp>(print);
+            return true;
+        case load_outcome::bad_geometry:
+            say_through<bad_geometry>(print);
+            say_through<actual_geometry>(print, static_cast<int>(tiles.width),
+                                         static_cast<unsigned>(tiles.height),
+                                         static_cast<int>(tiles.bits_per_pixel));
+            return true;
+        case load_outcome::out_of_memory:
+            say_through<out_of_memory>(print);
+            return true;
+    }
+    return false;
+}
+
+}  // namespace glyphor

@@ -1,0 +1,286 @@
+// The web page's module: the page hands it a file (or the pixels of an image
+// the browser decoded), its name and the count field's text; it reads the
+// tileset with glyphor's reader, packs it with glyphor's packer, words the
+// outcome with glyphor's message table and draws glyphor-preview's picture of
+// the charset. The page only shows what it leaves here, and offers the
+// charset for download under the name it gives.
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+#include "bmp_writer.h"
+#include "charset_picture.h"
+#include "charset_writer.h"
+#include "geometry.h"
+#include "messages.h"
+#include "tile_count.h"
+#include "tileset_reader.h"
+
+// What the page calls, by these names. (Built for another machine, as for
+// clang-tidy, they are plain C functions.)
+#ifdef __wasm__
+#define GLYPHOR_EXPORT(name) extern "C" __attribute__((export_name(#name)))
+#else
+#define GLYPHOR_EXPORT(name) extern "C"
+#endif
+
+namespace glyphor {
+namespace {
+
+// A picture the page puts on a canvas: 256x64 pixels of red, green, blue and
+// alpha bytes, top row first.
+constexpr std::size_t picture_size = static_cast<std::size_t>(tileset_width) * tileset_height * 4;
+using picture = std::uint8_t[picture_size];
+
+// Room the page writes into: size bytes, and a NUL after them for texts.
+struct room {
+    byte_buffer bytes;
+    std::size_t size = 0;
+    std::uint8_t* reserve(std::size_t new_size) {
+        bytes.reset(static_cast<std::uint8_t*>(std::malloc(new_size + 1)));
+        size = bytes ? new_size : 0;
+        if (bytes) bytes[new_size] = 0;
+        return bytes.get();
+    }
+    const char* text() const { return bytes ? reinterpret_cast<const char*>(bytes.get()) : ""; }
+};
+
+enum class input_kind { none, file, image, unreadable };
+
+struct state {
+    // What the page gave.
+    input_kind kind = input_kind::none;
+    room input;  // the file's bytes, or the image's pixels (red, green, blue, alpha)
+    int image_width = 0;
+    int image_height = 0;
+    room name;
+    room count;
+    // What the page shows.
+    char message[2048] = {};
+    std::size_t message_size = 0;
+    char output_name[1024] = {};
+    charset_buffer charset;
+    std::size_t charset_bytes = 0;
+    bool has_tileset = false;
+    bool has_preview = false;
+    picture tileset_picture = {};
+    picture preview_picture = {};
+};
+state page;
+
+// Adds text to the page's message, as printf prints it.
+constexpr auto print = [](const char* format, auto... values) {
+    char* at = page.message + page.message_size;
+    const std::size_t left = sizeof page.message - page.message_size;
+    const int written = std::snprintf(at, left, format, values...);
+    if (written > 0) page.message_size += std::min(static_cast<std::size_t>(written), left - 1);
+};
+
+// Adds a message from the table to the page's text.
+template <message key, typename... Values>
+void say(Values... values) {
+    say_through<key>(print, values...);
+}
+
+// The charset's file name: the tileset's, its extension (if any) replaced by .bin.
+void name_output() {
+    const char* name = page.name.text();
+    const char* dot = std::strrchr(name, '.');
+    const std::size_t stem =
+        dot != nullptr && dot != name ? static_cast<std::size_t>(dot - name) : std::strlen(name);
+    std::snprintf(page.output_name, sizeof page.output_name, "%.*s.bin", static_cast<int>(stem),
+                  name);
+}
+
+// Sets pixel x, y of a picture.
+void put_rgba(picture& to, int x, int y, bmp::rgb colour) {
+    std::uint8_t* pixel =
+        &to[(static_cast<std::size_t>(y) * tileset_width + static_cast<std::size_t>(x)) * 4];
+    pixel[0] = colour.red;
+    pixel[1] = colour.green;
+    pixel[2] = colour.blue;
+    pixel[3] = 0xFF;
+}
+
+void show_tileset(const tileset& tiles) {
+    for (int y = 0; y < tileset_height; ++y) {
+        const int stored = tiles.order == row_order::bottom_up ? tileset_height - 1 - y : y;
+        const std::uint8_t* row =
+            tiles.pixels.get() + static_cast<std::size_t>(stored) * row_stride;
+        for (int x = 0; x < tileset_width; ++x) {
+            const std::uint8_t* pixel = row + static_cast<std::size_t>(x) * bytes_per_pixel;
+            put_rgba(page.tileset_picture, x, y, {pixel[2], pixel[1], pixel[0]});
+        }
+    }
+    page.has_tileset = true;
+}
+
+void show_preview(std::size_t tiles) {
+    const bmp::rgb_image image = draw_charset(page.charset.get(), tiles);
+    for (int y = 0; y < tileset_height; ++y) {
+        for (int x = 0; x < tileset_width; ++x) {
+            put_rgba(page.preview_picture, x, y, image.at(x, y));
+        }
+    }
+    page.has_preview = true;
+}
+
+// A BMP of the decoded image, as ImageMagick's "-type truecolor bmp:" writes
+// one: 24 bits, the size the image has. Its pixels come from a canvas on which
+// the image was drawn over black, so transparency is already composited as
+// "-background black -alpha remove" does. An image of any other size is
+// encoded as a header alone: the reader stops at its geometry.
+std::vector<std::uint8_t> image_as_bmp() {
+    const bool tileset_size =
+        page.image_width == tileset_width && page.image_height == tileset_height;
+    bmp::rgb_image image{tileset_size ? tileset_width : 0, tileset_size ? tileset_height : 0};
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const std::uint8_t* pixel =
+                page.input.bytes.get() +
+                (static_cast<std::size_t>(y) * tileset_width + static_cast<std::size_t>(x)) * 4;
+            image.at(x, y) = {pixel[0], pixel[1], pixel[2]};
+        }
+    }
+    std::vector<std::uint8_t> file = bmp::encode(image);
+    bmp::put_le32(file, 18, static_cast<std::uint32_t>(page.image_width));
+    bmp::put_le32(file, 22, static_cast<std::uint32_t>(page.image_height));
+    return file;
+}
+
+// Reads bytes as glyphor reads a file of them.
+tileset read_bytes(std::uint8_t* bytes, std::size_t size) {
+    // An empty stream: nothing to read, as from an empty file (a memory
+    // stream to read from needs at least one byte; one opened for writing
+    // holds none until written).
+    std::uint8_t none[1] = {};
+    const file_handle file{size > 0 ? fmemopen(bytes, size, "rb") : fmemopen(none, 1, "w+")};
+    if (!file) {
+        tileset failed;
+        failed.outcome = load_outcome::out_of_memory;
+        return failed;
+    }
+    return read_tileset(file.get());
+}
+
+// Converts what the page gave, as glyphor converts a tileset file into the
+// file output_name, and leaves what the page shows. 0 on success, 1 otherwise.
+int convert() {
+    page.message_size = 0;
+    page.message[0] = '\0';
+    page.charset.reset();
+    page.charset_bytes = 0;
+    page.has_tileset = false;
+    page.has_preview = false;
+    name_output();
+
+    const std::optional<int> tile_count = read_tile_count(page.count.text());
+    if (!tile_count) {
+        say<count_range>();
+        return 1;
+    }
+    if (page.kind == input_kind::none) return 1;
+    if (page.kind == input_kind::unreadable) {
+        say<open_failed>(page.name.text());
+        return 1;
+    }
+
+    std::vector<std::uint8_t> decoded;
+    if (page.kind == input_kind::image) {
+        if (page.image_width == tileset_width && page.image_height == tileset_height &&
+            !page.input.bytes) {
+            say<out_of_memory>();  // no room was made for the pixels
+            return 1;
+        }
+        decoded = image_as_bmp();
+    }
+    tileset tiles = page.kind == input_kind::image
+                        ? read_bytes(decoded.data(), decoded.size())
+                        : read_bytes(page.input.bytes.get(), page.input.size);
+    if (say_load_failure(print, tiles, page.name.text())) return 1;
+    show_tileset(tiles);
+    page.charset = pack_charset(tiles.pixels.get(), tiles.order, *tile_count);
+    if (!page.charset) {
+        say<out_of_memory>();
+        return 1;
+    }
+    page.charset_bytes = static_cast<std::size_t>(*tile_count) * bytes_per_tile;
+    show_preview(static_cast<std::size_t>(*tile_count));
+    say<success_1>(static_cast<const char*>(page.output_name), *tile_count,
+                   *tile_count * static_cast<int>(bytes_per_tile));
+    say<success_2>();
+    return 0;
+}
+
+}  // namespace
+}  // namespace glyphor
+
+using glyphor::page;
+
+// The next tileset is a file of size bytes, written here by the page.
+GLYPHOR_EXPORT(glyphor_file) std::uint8_t* glyphor_file(std::size_t size) {
+    page.kind = glyphor::input_kind::file;
+    return page.input.reserve(size);
+}
+
+// The next tileset is an image the browser decoded, width x height pixels.
+// Room for its pixels (red, green, blue, alpha, top row first) when it has the
+// tileset's size; null when it has not, as its pixels are not needed then.
+GLYPHOR_EXPORT(glyphor_image) std::uint8_t* glyphor_image(int width, int height) {
+    page.kind = glyphor::input_kind::image;
+    page.image_width = width;
+    page.image_height = height;
+    const bool tileset_size = width == glyphor::tileset_width && height == glyphor::tileset_height;
+    if (!tileset_size) {
+        page.input.reserve(0);
+        return nullptr;
+    }
+    return page.input.reserve(glyphor::picture_size);
+}
+
+// The next tileset is a file the browser could not read.
+GLYPHOR_EXPORT(glyphor_unreadable) void glyphor_unreadable() {
+    page.kind = glyphor::input_kind::unreadable;
+}
+
+// Room for the tileset's file name and for the count field's text, in UTF-8.
+GLYPHOR_EXPORT(glyphor_name) std::uint8_t* glyphor_name(std::size_t size) {
+    return page.name.reserve(size);
+}
+GLYPHOR_EXPORT(glyphor_count) std::uint8_t* glyphor_count(std::size_t size) {
+    return page.count.reserve(size);
+}
+
+GLYPHOR_EXPORT(glyphor_convert) int glyphor_convert() {
+    return glyphor::convert();
+}
+
+// What the last conversion leaves: the message, the charset and its file
+// name, and the two pictures (null when there is nothing to show).
+GLYPHOR_EXPORT(glyphor_message) const char* glyphor_message() {
+    return page.message;
+}
+GLYPHOR_EXPORT(glyphor_message_size) std::size_t glyphor_message_size() {
+    return page.message_size;
+}
+GLYPHOR_EXPORT(glyphor_charset) const std::uint8_t* glyphor_charset() {
+    return page.charset.get();
+}
+GLYPHOR_EXPORT(glyphor_charset_size) std::size_t glyphor_charset_size() {
+    return page.charset_bytes;
+}
+GLYPHOR_EXPORT(glyphor_output_name) const char* glyphor_output_name() {
+    return page.output_name;
+}
+GLYPHOR_EXPORT(glyphor_tileset) const std::uint8_t* glyphor_tileset() {
+    return page.has_tileset ? page.tileset_picture : nullptr;
+}
+GLYPHOR_EXPORT(glyphor_preview) const std::uint8_t* glyphor_preview() {
+    return page.has_preview ? page.preview_picture : nullptr;
+}
