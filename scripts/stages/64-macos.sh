@@ -11,7 +11,12 @@ set -euo pipefail
 need_packages cmake make nodejs file
 # npm comes with nodejs from some sources and as a package of its own in Debian.
 command -v npm >/dev/null || need_packages npm
-(cd tools/zig && npm ci --ignore-scripts --no-audit --no-fund --loglevel=error)
+# npm ci installs exactly what the lock file pins, checked against its
+# integrity; it is run again only when the lock file has changed since.
+if ! cmp -s tools/zig/package-lock.json tools/zig/node_modules/.installed-from-lock; then
+    (cd tools/zig && npm ci --ignore-scripts --no-audit --no-fund --loglevel=error &&
+        cp package-lock.json node_modules/.installed-from-lock)
+fi
 export CMAKE_BUILD_PARALLEL_LEVEL="${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}"
 for preset in macos-arm64:arm64 macos-x86_64:x86_64; do
     name=${preset%%:*}
