@@ -20,7 +20,7 @@ cannot_run() {
     exit 0
 }
 [ "$(id -u)" -eq 0 ] || cannot_run "it needs root (a loop mount and an XFS shutdown)"
-need_packages cmake make g++ xfsprogs util-linux
+need_packages cmake make g++ xfsprogs mount util-linux
 cmake --workflow --preset sample
 program="$PWD/build/release/glyphor"
 new="$PWD/build/release/sample-charset.bin"
