@@ -171,6 +171,7 @@ TEST_F(preview, running_out_of_memory_is_reported_not_an_abort) {
     }
     save("charset.bin", test::random_bytes(2048));
     int out_of_memory = 0;
+    bool started = false;
     for (rlim_t limit = rlim_t{64} << 10U; limit <= rlim_t{2} << 20U; limit += rlim_t{16} << 10U) {
         SCOPED_TRACE(limit);
         last = test::run_program({GLYPHOR_PREVIEW_PROGRAM, "charset.bin", "preview.bmp"},
@@ -178,6 +179,13 @@ TEST_F(preview, running_out_of_memory_is_reported_not_an_abort) {
         if (last.status == 127 && last.err.rfind("glyphor-preview: ", 0) != 0) {
             continue;  // the dynamic loader could not start the program
         }
+        // Linked statically (a Release build), the C library's own start-up
+        // ends by a signal, saying nothing, below the least memory it needs;
+        // once the program has started at a lower limit, a signal is a failure.
+        if (!started && last.status == -1 && last.out.empty() && last.err.empty()) {
+            continue;
+        }
+        started = true;
         if (last.status == 0) break;
         EXPECT_EQ(last.status, 1);
         const bool said = last.err == "glyphor-preview: out of memory\n";
