@@ -244,7 +244,7 @@ public:
         for (int draw = 0; draw < 100; ++draw) {
             unsigned char random[sizeof name_ - prefix - 1];
 #if GLYPHOR_LINUX
-            if (::getrandom(random, sizeof random, 0) != sizeof random) return false;
+            if (::getrandom(random, sizeof random, 0) != sizeof random) continue;
 #else
             ::arc4random_buf(random, sizeof random);
 #endif
