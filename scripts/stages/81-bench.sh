@@ -4,7 +4,7 @@
 # harness around pack_charset, which itself is built as the release is.
 set -euo pipefail
 . scripts/lib.sh
-need_packages cmake make g++ libbenchmark-dev
+need_packages cmake make g++ libbenchmark-dev strace
 cmake --workflow --preset bench
 echo "bench: Debian's benchmark library is built with its assertions on; its warning of a DEBUG build is about the library, not the packer"
 build/bench/bench/pack_benchmark --benchmark_min_time=0.01
