@@ -221,22 +221,27 @@ std::optional<write_outcome> replace(const wchar_t* target, const BY_HANDLE_FILE
     if (!write_all(file.get(), bytes, size) || FlushFileBuffers(file.get()) == 0) {
         return write_outcome::write_failed;
     }
+    // The old file's attributes (ReplaceFileW keeps its ACL and streams, not
+    // these), or the archive attribute "wb" gives a new file; never the
+    // hidden one the new file was made with.
+    FILE_BASIC_INFO basic{};
+    constexpr DWORD kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                           FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    basic.FileAttributes =
+        found != nullptr ? found->dwFileAttributes & kept : FILE_ATTRIBUTE_ARCHIVE;
+    if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    if (SetFileInformationByHandle(file.get(), FileBasicInfo, &basic, sizeof basic) == 0 ||
+        !set_deleted_on_close(file.get(), false)) {
+        return write_outcome::write_failed;
+    }
     if (found == nullptr) {
-        // A new file: "wb" would give it the archive attribute.
-        FILE_BASIC_INFO basic{};
-        basic.FileAttributes = FILE_ATTRIBUTE_ARCHIVE;
-        if (SetFileInformationByHandle(file.get(), FileBasicInfo, &basic, sizeof basic) == 0 ||
-            !set_deleted_on_close(file.get(), false)) {
-            return write_outcome::write_failed;
-        }
         if (rename_over(file.get(), target)) return write_outcome::written;
         set_deleted_on_close(file.get(), true);
         return write_outcome::write_failed;
     }
     // ReplaceFileW takes names, and the new file closed: it is kept from here
     // on, until ReplaceFileW has put it in the old file's place with the old
-    // file's ACL, attributes and streams, or it is removed by its own name.
-    if (!set_deleted_on_close(file.get(), false)) return write_outcome::write_failed;
+    // file's ACL and streams, or it is removed by its own name.
     file.reset();
     if (ReplaceFileW(target, name.get(), nullptr, 0, nullptr, nullptr) != 0) {
         return write_outcome::written;

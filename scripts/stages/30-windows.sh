@@ -67,6 +67,12 @@ echo "$message"
 wine "$exe" "$picture" "$scratch/again.bin" 200 >/dev/null
 cmp "$charset" "$scratch/again.bin"
 
+# A replaced file keeps its attributes: the new file, made hidden while it is
+# written, is not hidden once it has taken the old one's place.
+wine "$exe" examples/tileset.bmp "$scratch/again.bin" 8 >/dev/null
+attributes=$(wine cmd /c attrib "$(winepath -w "$scratch/again.bin")" | tr -d '\r')
+[[ "${attributes%%Z:*}" != *H* ]] || { echo "the replaced charset is hidden: $attributes"; exit 1; }
+
 # A full disk: a small file system, full but for an old charset, where no new
 # charset fits. The write fails, the old file stays whole, and nothing else is
 # left there: the new file went with its handle. Mounting needs root; without
