@@ -193,6 +193,17 @@ TEST_F(write_path, a_hard_linked_file_is_written_in_place_and_emptied_by_a_faile
     EXPECT_EQ(names(), (std::vector<std::string>{"link.bin", "out.bin"}));
 }
 
+// Runs body in a child process (to give up rights or enter namespaces) and
+// returns what it returned, or -1 when it did not end normally.
+int in_child(const std::function<int()>& body) {
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child == 0) _exit(body());
+    int status = 0;
+    if (waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
 // Where a new file would change whose the file is, the file is written in
 // place, and emptied when that fails: a writable file of another user's in a
 // folder where no file can be made, or in a folder open to all (another
@@ -211,18 +222,13 @@ TEST_F(write_path, another_users_writable_file_is_written_in_place) {
         ASSERT_EQ(chmod(folder.c_str(), folder_mode), 0);
         const ino_t old_inode = inode(file);
         for (const moment when : {moment::none, moment::write}) {
-            std::fflush(nullptr);
-            const pid_t child = fork();
-            if (child == 0) {
-                // In the folder before giving up root's rights: the test's folder is root's.
-                if (chdir(folder.c_str()) != 0) _exit(99);
-                if (root && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(99);
-                _exit(static_cast<int>(write("out.bin", when)));
-            }
-            int status = 0;
-            ASSERT_EQ(waitpid(child, &status, 0), child);
-            ASSERT_TRUE(WIFEXITED(status));
-            EXPECT_EQ(WEXITSTATUS(status),
+            EXPECT_EQ(in_child([&] {
+                          // In the folder before giving up root's rights: the test's folder is
+                          // root's.
+                          if (chdir(folder.c_str()) != 0) return 99;
+                          if (root && (setgid(65534) != 0 || setuid(65534) != 0)) return 99;
+                          return static_cast<int>(write("out.bin", when));
+                      }),
                       static_cast<int>(when == moment::none ? write_outcome::written
                                                             : write_outcome::write_failed));
             EXPECT_EQ(test::read_file(file), when == moment::none ? new_charset : bytes{});
@@ -231,17 +237,6 @@ TEST_F(write_path, another_users_writable_file_is_written_in_place) {
         chmod(folder.c_str(), 0755);
         fs::remove_all(folder);
     }
-}
-
-// Runs body in a child process (to give up rights or enter namespaces) and
-// returns what it returned, or -1 when it did not end normally.
-int in_child(const std::function<int()>& body) {
-    std::fflush(nullptr);
-    const pid_t child = fork();
-    if (child == 0) _exit(body());
-    int status = 0;
-    if (waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
-    return WEXITSTATUS(status);
 }
 
 #if !defined(GLYPHOR_PORTABLE)  // a portable build reads no attributes or flags, as on the BSDs
