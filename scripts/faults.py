@@ -350,6 +350,10 @@ def preview_texts(sc):
     return success, failures
 
 
+def out_of_memory(text):
+    return "emoire" in text or "out of memory" in text
+
+
 def strace_string(text):
     return '"' + text.replace("\\", "\\\\").replace('"', '\\"').replace("\n", "\\n")
 
@@ -376,13 +380,12 @@ class Oracle:
         output = '"' + sc.args[1] + '"'
         opened = next((i for i, c in enumerate(run.calls)
                        if output in c.text and "O_WRONLY" in c.text), len(run.calls))
-        console = "write(1," if sc.program == "glyphor" else "write(2,"
+        glyphor = sc.program == "glyphor"
+        console = "write(1," if glyphor else "write(2,"
         first_byte = next((i for i, c in enumerate(run.calls[opened:], opened)
                            if c.name in WRITES and not c.text.startswith(console)),
                           len(run.calls))
-        glyphor = sc.program == "glyphor"
-        memory = [f for f in failures if "emoire" in f or "out of memory" in f]
-        allowed = set(memory)
+        allowed = {f for f in failures if out_of_memory(f)}
         if sc.refused:
             allowed |= {f for f in failures if "creer" in f}
         cuts = [i for i, c in enumerate(run.calls) if c.name == "ftruncate"]
@@ -410,8 +413,7 @@ class Oracle:
         glyphor = sc.program == "glyphor"
         success, failures = (glyphor_texts if glyphor else preview_texts)(sc)
         if memory:
-            failures = [f for f in failures if "emoire" in f or "out of memory" in f or
-                        (sc.refused and "creer" in f)]
+            failures = [f for f in failures if out_of_memory(f) or (sc.refused and "creer" in f)]
         elif any(call.injected for call in run.calls):
             failures = self.phase_failures(sc, run, failures)
         expected = self.charset[: sc.tiles * 8] if glyphor else self.picture
