@@ -3,6 +3,17 @@
 # glyphor.exe through the command-line suite, glyphor-preview.exe through a
 # round trip.
 set -euo pipefail
+# Debian's wine64 starts without Wine's preloader, so nothing keeps the low
+# addresses Wine needs free before the kernel places the C heap at random, up
+# to 1 GiB above the loader. About one start in a few thousand it lands on
+# the page Wine maps at 0x7ffe0000 in every process, and Wine stops with
+# status 1 before the program runs, silently under WINEDEBUG=-all ("failed to
+# map the shared user data"). The whole stage runs with the address layout
+# fixed (setarch -R), so that every start finds that page free, wherever the
+# system lets a process fix its layout.
+if [ -z "${GLYPHOR_FIXED_LAYOUT:-}" ] && setarch -R true 2>/dev/null; then
+    exec env GLYPHOR_FIXED_LAYOUT=1 setarch -R bash "$0" "$@"
+fi
 . scripts/lib.sh
 need_packages cmake make g++ googletest libgtest-dev libgmock-dev \
     g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64
