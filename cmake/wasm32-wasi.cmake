@@ -9,7 +9,8 @@ set(CMAKE_CXX_COMPILER_TARGET wasm32-wasi)
 # wasi-libc and libc++ keep their headers and libraries under /usr, by target.
 set(CMAKE_SYSROOT /usr)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-# The wasm32 libc++ headers only: with /usr as the sysroot, clang would also
-# search the host's libc++ (/usr/include/c++/v1, from libc++-dev), whose
-# headers then reach for the host's C library instead of wasi-libc's.
-set(CMAKE_CXX_FLAGS_INIT "-nostdinc++ -isystem /usr/include/wasm32-wasi/c++/v1")
+# The wasm32 libc++ headers in place of the C++ headers clang would search:
+# with /usr as the sysroot those include the host's libc++ (/usr/include/c++/v1,
+# from libc++-dev), whose headers then reach for the host's C library instead
+# of wasi-libc's. A compiling option alone, so the link says nothing of it.
+set(CMAKE_CXX_FLAGS_INIT "-stdlib++-isystem /usr/include/wasm32-wasi/c++/v1")
