@@ -138,7 +138,8 @@ bool same_attributes([[maybe_unused]] int old_file, [[maybe_unused]] int new_fil
     for (const char* name = names[0]; name < names[0] + length[0]; name += std::strlen(name) + 1) {
         ssize_t size[2];
         for (int i = 0; i < 2; ++i) {
-            size[i] = ::fgetxattr(files[i], name, values[i], 4096 GLYPHOR_OPTIONS GLYPHOR_OPTIONS);
+            size[i] = ::fgetxattr(files[i], name, values[i],
+                                  sizeof values[i] GLYPHOR_OPTIONS GLYPHOR_OPTIONS);
         }
         if (size[0] < 0 || size[0] != size[1] ||
             std::memcmp(values[0], values[1], static_cast<std::size_t>(size[0])) != 0) {
@@ -215,9 +216,9 @@ bool find(const char* path, entry& at) {
 }
 
 // The new file, made under a hidden name of its own in the output's folder:
-// ".glyphor-" and 12 random letters and digits, made exclusively. Until it
-// is renamed into place, it goes when this goes; interrupt and termination
-// signals wait meanwhile, and end the run once it is gone.
+// ".glyphor-" and 12 random letters, digits, '-' or '_', made exclusively.
+// Until it is renamed into place, it goes when this goes; interrupt and
+// termination signals wait meanwhile, and end the run once it is gone.
 class temporary {
 public:
     explicit temporary(int folder) : folder_{folder} {
