@@ -20,6 +20,18 @@ need_packages() {
         apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
+# The Debian packages that build the web page's module: clang and lld for
+# wasm32, llvm-ar, wasi-libc and libc++ (cmake/wasm32-wasi.cmake).
+web_packages=(clang-14 lld-14 llvm-14 wasi-libc libc++-14-dev-wasm32 libc++abi-14-dev-wasm32
+    libclang-rt-14-dev-wasm32)
+
+# need_npm: Node.js and npm, which comes with some builds of Node.js and is a
+# package of its own with Debian's.
+need_npm() {
+    need_packages nodejs
+    command -v npm >/dev/null || need_packages npm
+}
+
 # host_cli_suite: builds the command-line suite for this machine (in build/test)
 # and prints its path, for the stages that run it against another build.
 host_cli_suite() {

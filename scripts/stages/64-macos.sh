@@ -8,9 +8,8 @@
 # (minutes); Zig keeps it in its cache (~/.cache/zig) for later runs.
 set -euo pipefail
 . scripts/lib.sh
-need_packages cmake make nodejs file
-# npm comes with nodejs from some sources and as a package of its own in Debian.
-command -v npm >/dev/null || need_packages npm
+need_packages cmake make file
+need_npm
 # npm ci installs exactly what the lock file pins, checked against its
 # integrity; it is run again only when the lock file has changed since.
 if ! cmp -s tools/zig/package-lock.json tools/zig/node_modules/.installed-from-lock; then

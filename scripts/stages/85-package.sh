@@ -11,8 +11,7 @@ set -euo pipefail
 . scripts/lib.sh
 need_packages cmake make g++ gzip groff-base dpkg-dev lintian \
     g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 unzip zip git diffoscope-minimal \
-    clang-14 lld-14 llvm-14 wasi-libc libc++-14-dev-wasm32 libc++abi-14-dev-wasm32 \
-    libclang-rt-14-dev-wasm32
+    "${web_packages[@]}"
 
 scratch=$(mktemp -d)
 # A second file system, where there is one, for the second release build.

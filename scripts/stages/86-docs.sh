@@ -37,8 +37,7 @@ set -euo pipefail
 . scripts/lib.sh
 need_packages git cmake make g++ googletest libgtest-dev libgmock-dev imagemagick \
     acme 64tass cc65 g++-mingw-w64-x86-64 zip groff-base man-db strace \
-    clang-14 lld-14 llvm-14 wasi-libc libc++-14-dev-wasm32 libc++abi-14-dev-wasm32 \
-    libclang-rt-14-dev-wasm32
+    "${web_packages[@]}"
 
 root=$PWD
 scratch=$(realpath "$(mktemp -d)")

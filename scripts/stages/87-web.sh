@@ -7,11 +7,9 @@
 # offline, asks for nothing. Then the page's size and speed, printed only.
 set -euo pipefail
 . scripts/lib.sh
-need_packages cmake make g++ googletest libgtest-dev clang-14 lld-14 llvm-14 wasi-libc \
-    libc++-14-dev-wasm32 libc++abi-14-dev-wasm32 libclang-rt-14-dev-wasm32 \
-    chromium nodejs imagemagick icc-profiles-free
-# npm comes with some builds of Node.js and as a package of its own with Debian's.
-command -v npm >/dev/null || need_packages npm
+need_packages cmake make g++ googletest libgtest-dev "${web_packages[@]}" \
+    chromium imagemagick icc-profiles-free
+need_npm
 
 cmake --workflow --preset web
 page="$PWD/build/web/glyphor.html"
