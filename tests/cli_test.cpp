@@ -490,11 +490,11 @@ TEST_F(cli, output_failures_are_reported_and_leave_what_was_there) {
 }
 
 // Through a symbolic link the bytes replace the file the link names, in its
-// own folder, and the link stays a link; a failed write leaves that file as
-// it was. A link to a device leaves the device alone. Under Wine the links
-// are Unix ones, which a Windows program sees as the files they name (and
-// Wine cannot make Windows links): there this checks what Wine users get,
-// not how the program follows a Windows link.
+// own folder, or make it where there is none, and the link stays a link; a
+// failed write leaves that file as it was. A link to a device leaves the device alone. Under Wine
+// the links are Unix ones, which a Windows program sees as the files they name (and Wine cannot
+// make Windows links): there this checks what Wine users get, not how the program follows a Windows
+// link.
 TEST_F(cli, a_link_stays_a_link_and_the_file_it_names_is_replaced_or_kept) {
     const std::vector<std::uint8_t> tileset = bmp::encode(test::random_tileset(27));
     save("in.bmp", tileset);
@@ -510,6 +510,10 @@ TEST_F(cli, a_link_stays_a_link_and_the_file_it_names_is_replaced_or_kept) {
     EXPECT_TRUE(std::filesystem::is_symlink(path("link.bin")));
     EXPECT_EQ(test::read_file(path("out/charset.bin")), test::expected_charset(tileset, 256));
     EXPECT_EQ(folder_contents(), (std::vector<std::string>{"in.bmp", "link.bin", "out"}));
+    std::filesystem::remove(path("out/charset.bin"));  // a link that leads nowhere
+    expect_run(run({"in.bmp", "link.bin"}), success("link.bin", 256), 0);
+    EXPECT_TRUE(std::filesystem::is_symlink(path("link.bin")));
+    EXPECT_EQ(test::read_file(path("out/charset.bin")), test::expected_charset(tileset, 256));
 
     struct stat device {};
     if (stat("/dev/full", &device) != 0) return;

@@ -19,6 +19,7 @@ need_packages cmake make g++ googletest libgtest-dev libgmock-dev \
     g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64
 
 cmake --workflow --preset windows
+cmake --build build/windows --target windows_file_tests
 exe="$PWD/build/windows/glyphor.exe"
 preview="$PWD/build/windows/glyphor-preview.exe"
 
@@ -59,6 +60,18 @@ fi
 # Wine sets from the locale: Windows-1252 for C.UTF-8.
 "$suite" --program="$exe" --runner=wine --argv0="$(winepath -w "$exe")" --newline=crlf \
     --console-charset=CP1252 --system=windows
+
+# The file access's own tests, in folders of their own: once as the suite
+# runs, and once under a terminal, where Wine gives the program a console
+# (which draws its text with cursor moves, left out here with the blanks).
+mkdir "$scratch/files" "$scratch/console"
+wine build/windows/windows_file_tests.exe "$(winepath -w "$scratch/files")"
+script -qec "wine build/windows/windows_file_tests.exe '$(winepath -w "$scratch/console")'" \
+    /dev/null </dev/null >"$scratch/console.log"
+console=$(tr -d '\r ' <"$scratch/console.log" | sed 's/\x1b\[[0-9;?]*[a-zA-Z]//g')
+echo "under a terminal: $(tail -n 1 <<<"$console")"
+[[ "$console" == *windows_file_tests:0failed* && "$console" != *noconsole* ]] ||
+    { echo "$console"; exit 1; }
 
 # The preview draws glyphor.exe's charset, and glyphor.exe reads the same
 # bytes back from the picture; through names no ANSI code page holds whole,
