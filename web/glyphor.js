@@ -142,11 +142,17 @@
   // An image's size as its own header gives it (PNG, GIF, WebP, JPEG), for
   // one the browser would not decode; null when the header tells none.
   const headerSize = (bytes) => {
+    const size = sizeInHeader(bytes);
+    return size && size[0] > 0 && size[1] > 0 ? size : null;
+  };
+  const sizeInHeader = (bytes) => {
     const data = new DataView(bytes.buffer, bytes.byteOffset, bytes.byteLength);
     const is = (tag, at) => bytes.length >= at + tag.length &&
       String.fromCharCode(...bytes.subarray(at, at + tag.length)) === tag;
-    if (bytes.length >= 24 && is('\x89PNG', 0)) return [data.getUint32(16), data.getUint32(20)];
-    if (bytes.length >= 10 && is('GIF8', 0)) {
+    if (bytes.length >= 24 && is('\x89PNG\r\n\x1A\n', 0) && is('IHDR', 12)) {
+      return [data.getUint32(16), data.getUint32(20)];
+    }
+    if ((is('GIF87a', 0) || is('GIF89a', 0)) && bytes.length >= 10) {
       return [data.getUint16(6, true), data.getUint16(8, true)];
     }
     if (bytes.length >= 32 && is('RIFF', 0) && is('WEBP', 8)) {
@@ -155,7 +161,9 @@
         return [1 + (data.getUint32(24, true) & 0xFFFFFF), 1 + (data.getUint32(27, true) >>> 8)];
       }
       if (is('VP8L', 12)) return [1 + (size & 0x3FFF), 1 + ((size >>> 14) & 0x3FFF)];
-      if (is('VP8 ', 12)) return [data.getUint16(26, true) & 0x3FFF, data.getUint16(28, true) & 0x3FFF];
+      if (is('VP8 ', 12)) {
+        return [data.getUint16(26, true) & 0x3FFF, data.getUint16(28, true) & 0x3FFF];
+      }
     }
     for (let at = 2; bytes[0] === 0xFF && bytes[1] === 0xD8 && at + 9 <= bytes.length;) {
       const marker = bytes[at + 1];

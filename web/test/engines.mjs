@@ -43,7 +43,9 @@ const convertInPage = async (name, base64, count) => {
   }
   const save = $('save');
   if (save.hidden) return { message: $('message').value, saved: 'none' };
-  if (save.href !== window.offered.url) return { message: $('message').value, saved: 'a stale link' };
+  if (save.href !== window.offered.url) {
+    return { message: $('message').value, saved: 'a stale link' };
+  }
   const bytes = new Uint8Array(await window.offered.blob.arrayBuffer());
   const hex = Array.from(bytes, (byte) => byte.toString(16).padStart(2, '0')).join('');
   return { message: $('message').value, saved: `${save.download} ${hex}` };
@@ -74,8 +76,8 @@ async function runCases(engine, convert) {
 }
 
 async function firefox() {
-  const browser = await puppeteer.launch({ browser: 'firefox', executablePath: '/usr/bin/firefox-esr',
-                                           headless: true });
+  const browser = await puppeteer.launch({ browser: 'firefox', headless: true,
+                                           executablePath: '/usr/bin/firefox-esr' });
   try {
     const page = await browser.newPage();
     await page.goto(`file://${pageFile}`);
@@ -120,8 +122,8 @@ async function webkit() {
     try {
       await call('POST', `${session}/url`, { url: `file://${pageFile}` });
       const run = (script, args) => call('POST', `${session}/execute/async`, { script, args });
-      await run('const done = arguments[0]; const ready = () => ' +
-                "document.body.dataset.ready === 'yes' ? done() : setTimeout(ready, 10); ready();", []);
+      await run('const done = arguments[0]; const ready = () => document.body.dataset.ready ' +
+                "=== 'yes' ? done() : setTimeout(ready, 10); ready();", []);
       await runCases('WebKitGTK', (...args) => run(
         `const done = arguments[arguments.length - 1];
          (${convertInPage})(...Array.from(arguments).slice(0, -1)).then(done);`, args));

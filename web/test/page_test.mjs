@@ -344,7 +344,8 @@ try {
      { shown: 'source-line', message: said(sample, '-1'), count: 'true' }],
     ['the sample, then count 0', [choose(sample), field('count', '0')],
      { shown: pictures, message: said(sample, '0'), count: 'false' }],
-    ['the sample, then the count emptied', [choose(sample), field('count', '9'), field('count', '')],
+    ['the sample, then the count emptied',
+     [choose(sample), field('count', '9'), field('count', '')],
      { shown: all, message: said(sample) }],
     ['a text file chosen, the sample dropped', [choose(notes), drop(sample)],
      { shown: all, message: said(sample), source: 'tileset.bmp', field: 'tileset.bmp' }],
@@ -403,11 +404,13 @@ try {
                               [63, 'Tile 63 ($3F): screen code character ?'],
                               [64, 'Tile 64 ($40)'], [255, 'Tile 255 ($FF)']]) {
     for (const picture of ['tileset', 'preview']) {
-      const box = await page.$eval(`#${picture}`, (canvas) => canvas.getBoundingClientRect().toJSON());
+      const box = await page.$eval(`#${picture}`,
+                                   (canvas) => canvas.getBoundingClientRect().toJSON());
       const [w, h] = [box.width / 32, box.height / 8];
       const [x, y] = [box.left + (tile % 32) * w, box.top + Math.floor(tile / 32) * h];
       await page.mouse.move(x + w / 2, y + h / 2);
-      expectEqual(`tile ${tile} on the ${picture}: named`, await page.$eval('#tile', (p) => p.textContent), line);
+      expectEqual(`tile ${tile} on the ${picture}: named`,
+                  await page.$eval('#tile', (p) => p.textContent), line);
       const marks = await page.$$eval('.mark', (boxes) => boxes.map((mark) => {
         const at = mark.getBoundingClientRect();
         const canvas = mark.parentNode.querySelector('canvas').getBoundingClientRect();
@@ -422,6 +425,7 @@ try {
 
   // Each picture a whole number of device pixels a tileset pixel, on device
   // pixel edges, at least 256 CSS pixels wide where the window leaves room.
+  // Layout places boxes to 1/64 of a CSS pixel; painting snaps within that.
   for (const [width, height, ratio] of [[1280, 800, 1], [1280, 800, 1.5], [1280, 800, 2],
                                         [1280, 800, 2.625], [1280, 800, 3], [390, 844, 3],
                                         [412, 915, 2.625], [360, 740, 1.5], [320, 568, 2],
@@ -434,11 +438,13 @@ try {
                height: box.height, room: document.body.clientWidth };
     }));
     const what = `${width}x${height} at ${ratio}`;
-    const whole = (value) => Math.abs(value - Math.round(value)) < 0.02;
+    const whole = (value) => Math.abs(value - Math.round(value)) <= ratio / 64 + 1e-3;
     const faults = boxes.flatMap((box) => {
       const factor = Math.round((box.width * ratio) / 256);
-      return [[whole((box.width * ratio) / 256) && factor >= 1, 'a whole number of device pixels'],
-              [Math.abs(box.height * ratio - 64 * factor) < 0.02, 'as high as wide'],
+      return [[whole(box.width * ratio) && Math.round(box.width * ratio) === 256 * factor &&
+               factor >= 1, 'a whole number of device pixels'],
+              [whole(box.height * ratio) && Math.round(box.height * ratio) === 64 * factor,
+               'as high as wide'],
               [whole(box.left * ratio) && whole(box.top * ratio), 'on device pixel edges'],
               [box.width >= 255.99 || (Math.ceil(ratio) * 256) / ratio > box.room, '256 wide'],
               [box.left + box.width <= width, 'within the window']]
