@@ -1,6 +1,8 @@
 // The page's own part: it reads the chosen or dropped file, hands it to the
 // module (glyphor's reader, packer, messages and preview, built for the
 // browser), shows what the module leaves and offers the charset for download.
+// Every view is drawn by render() from the module and `view`, and only from
+// them: what a newer file or a mistake replaced is never left on screen.
 'use strict';
 (async () => {
   const $ = (id) => document.getElementById(id);
@@ -16,43 +18,187 @@
   const memory = (at, size) => new Uint8Array(m.memory.buffer, at, size);
   const text = (at, size) => new TextDecoder().decode(memory(at, size));
   const give = (room, bytes) => memory(room(bytes.length), bytes.length).set(bytes);
+  const hex = (value, digits) => `$${value.toString(16).toUpperCase().padStart(digits, '0')}`;
+
+  // reading: the file being read ('' for none); source: the file whose
+  // tileset the module holds; tile: the tile last pointed at (-1 for none).
+  const view = { reading: '', source: '', tile: -1 };
+  let latest = 0; // the last file chosen or dropped; only its outcome is shown
+  let download = '';
+
+  // The load address field: empty for none, else $2000, 0x2000 or 8192.
+  const loadAddress = (field, size) => {
+    const typed = field.trim();
+    if (typed === '') return {};
+    const hexadecimal = /^(?:\$|0x)([0-9a-f]+)$/i.exec(typed);
+    const value = hexadecimal ? parseInt(hexadecimal[1], 16)
+      : /^[0-9]+$/.test(typed) ? Number(typed) : NaN;
+    if (Number.isNaN(value)) {
+      return { error: `Load address ${typed}: write it as $2000, 0x2000 or 8192` };
+    }
+    if (value > 0xFFFF) return { error: `Load address ${typed} is above $FFFF` };
+    if (value + size > 0x10000) {
+      return { error: `Load address ${hex(value, 4)}: the charset's ${size} bytes would run ` +
+                      `past $FFFF (the last address that fits them is ${hex(0x10000 - size, 4)})` };
+    }
+    return { address: value };
+  };
+
+  // The character the machine's ROM shows for screen codes 0 to 63.
+  const screenCodes = '@ABCDEFGHIJKLMNOPQRSTUVWXYZ[£]↑← !"#$%&\'()*+,-./0123456789:;<=>?';
+  const tileLine = (tile) => `Tile ${tile} (${hex(tile, 2)})` + (tile >= 64 ? ''
+    : `: screen code character ${tile === 32 ? 'space' : screenCodes[tile]}`);
+
   const picture = (canvas, at) => {
     canvas.hidden = at === 0;
     if (at === 0) return;
     const pixels = new Uint8ClampedArray(memory(at, 256 * 64 * 4));
     canvas.getContext('2d').putImageData(new ImageData(pixels, 256, 64), 0, 0);
   };
-  let download = '';
 
-  const show = () => {
-    give(m.glyphor_count, new TextEncoder().encode($('count').value));
+  // Whole device pixels for every tileset pixel, on device-pixel edges: side
+  // by side when both fit at 256 CSS pixels or more, else one above the other
+  // as wide as fits.
+  const layout = () => {
+    const ratio = window.devicePixelRatio || 1;
+    const room = document.body.clientWidth * ratio;
+    const beside = Math.floor((room - 48 * ratio) / 512);
+    const factor = beside >= Math.ceil(ratio - 1e-9) ? beside
+      : Math.max(1, Math.floor(room / 256));
+    document.body.style.setProperty('--width', `${(256 * factor) / ratio}px`);
+    for (const frame of document.querySelectorAll('.frame')) {
+      frame.style.left = frame.style.top = '0';
+      const box = frame.getBoundingClientRect();
+      const snap = (at) => (Math.ceil(at * ratio - 1e-3) - at * ratio) / ratio;
+      frame.style.left = `${snap(box.left + window.scrollX)}px`;
+      frame.style.top = `${snap(box.top + window.scrollY)}px`;
+    }
+  };
+
+  // The tile last pointed at, named and outlined on both pictures.
+  const mark = () => {
+    const shown = view.tile >= 0 && !$('pictures').hidden;
+    $('tile').hidden = !shown;
+    $('tile').textContent = shown ? tileLine(view.tile) : '';
+    for (const box of document.querySelectorAll('.mark')) {
+      box.hidden = !shown;
+      Object.assign(box.style, { left: `${(view.tile % 32) * 3.125}%`,
+                                 top: `${Math.floor(view.tile / 32) * 12.5}%`,
+                                 width: '3.125%', height: '12.5%' });
+    }
+  };
+
+  const render = () => {
+    const reading = view.reading !== '';
+    $('results').setAttribute('aria-busy', String(reading));
+    $('working').textContent = reading ? `Reading ${view.reading}…` : '';
+    $('source').textContent = view.source;
+    $('source-line').hidden = reading || view.source === '';
+
+    // An empty count field is the count left out: 256.
+    const count = $('count').value;
+    give(m.glyphor_count, new TextEncoder().encode(count === '' ? '256' : count));
     m.glyphor_convert();
+    $('count').setAttribute('aria-invalid', String(m.glyphor_count_refused() !== 0));
     $('message').value = text(m.glyphor_message(), m.glyphor_message_size());
-    picture($('tileset'), m.glyphor_tileset());
-    picture($('preview'), m.glyphor_preview());
+    const tileset = m.glyphor_tileset();
+    const preview = m.glyphor_preview();
+    picture($('tileset'), tileset);
+    picture($('preview'), preview);
+    $('pictures').hidden = tileset === 0 && preview === 0;
+    const name = new TextDecoder().decode(memory(m.glyphor_output_name(), 1024)).split('\0')[0];
+    $('tileset').setAttribute('aria-label', `The tileset ${view.source}: 32 by 8 tiles`);
+    $('preview').setAttribute('aria-label', `The charset ${name}, drawn from its bytes`);
+    mark();
+    layout();
+
     if (download) URL.revokeObjectURL(download);
     download = '';
-    const size = m.glyphor_charset_size();
     const save = $('save');
-    save.hidden = size === 0;
-    if (size === 0) return;
-    const name = new TextDecoder().decode(memory(m.glyphor_output_name(), 1024)).split('\0')[0];
-    download = URL.createObjectURL(new Blob([memory(m.glyphor_charset(), size).slice()]));
+    save.removeAttribute('href');
+    save.hidden = true;
+    const size = m.glyphor_charset_size();
+    const load = loadAddress($('address').value, size);
+    $('address').setAttribute('aria-invalid', String(load.error !== undefined));
+    $('address-error').hidden = load.error === undefined;
+    $('address-error').textContent = load.error ?? '';
+    if (size === 0 || load.error) return;
+    const charset = memory(m.glyphor_charset(), size);
+    let bytes = charset.slice();
+    let file = name;
+    if (load.address !== undefined) {
+      bytes = new Uint8Array(size + 2);
+      bytes.set([load.address & 0xFF, load.address >> 8]);
+      bytes.set(charset, 2);
+      file = name.replace(/\.bin$/, '.prg');
+    }
+    download = URL.createObjectURL(new Blob([bytes]));
     save.href = download;
-    save.download = name;
-    save.textContent = `Download ${name}`;
+    save.download = file;
+    save.textContent = `Download ${file}`;
+    save.hidden = false;
+  };
+
+  // An image's size as its own header gives it (PNG, GIF, WebP, JPEG), for
+  // one the browser would not decode; null when the header tells none.
+  const headerSize = (bytes) => {
+    const size = sizeInHeader(bytes);
+    return size && size[0] > 0 && size[1] > 0 ? size : null;
+  };
+  const sizeInHeader = (bytes) => {
+    const data = new DataView(bytes.buffer, bytes.byteOffset, bytes.byteLength);
+    const is = (tag, at) => bytes.length >= at + tag.length &&
+      String.fromCharCode(...bytes.subarray(at, at + tag.length)) === tag;
+    if (bytes.length >= 24 && is('\x89PNG\r\n\x1A\n', 0) && is('IHDR', 12)) {
+      return [data.getUint32(16), data.getUint32(20)];
+    }
+    if ((is('GIF87a', 0) || is('GIF89a', 0)) && bytes.length >= 10) {
+      return [data.getUint16(6, true), data.getUint16(8, true)];
+    }
+    if (bytes.length >= 32 && is('RIFF', 0) && is('WEBP', 8)) {
+      const size = data.getUint32(21, true);
+      if (is('VP8X', 12)) {
+        return [1 + (data.getUint32(24, true) & 0xFFFFFF), 1 + (data.getUint32(27, true) >>> 8)];
+      }
+      if (is('VP8L', 12)) return [1 + (size & 0x3FFF), 1 + ((size >>> 14) & 0x3FFF)];
+      if (is('VP8 ', 12)) {
+        return [data.getUint16(26, true) & 0x3FFF, data.getUint16(28, true) & 0x3FFF];
+      }
+    }
+    for (let at = 2; bytes[0] === 0xFF && bytes[1] === 0xD8 && at + 9 <= bytes.length;) {
+      const marker = bytes[at + 1];
+      if (bytes[at] !== 0xFF) break;
+      if (marker >= 0xC0 && marker <= 0xCF && ![0xC4, 0xC8, 0xCC].includes(marker)) {
+        return [data.getUint16(at + 7), data.getUint16(at + 5)];
+      }
+      at += 2 + data.getUint16(at + 2);
+    }
+    return null;
   };
 
   // A BMP goes to the reader as it is; another image the browser decodes is
   // drawn over black without colour management, and its pixels go instead.
+  // One the browser cannot decode goes with the size its header gives, if
+  // that is not the tileset's, else as it is.
   const take = async (file) => {
-    give(m.glyphor_name, new TextEncoder().encode(file.name));
+    const token = ++latest;
+    m.glyphor_forget();
+    view.reading = file.name;
+    view.source = '';
+    render();
+    const done = () => {
+      view.reading = '';
+      view.source = file.name;
+      render();
+    };
     let bytes;
     try {
       bytes = new Uint8Array(await file.arrayBuffer());
     } catch {
+      if (token !== latest) return;
+      give(m.glyphor_name, new TextEncoder().encode(file.name));
       m.glyphor_unreadable();
-      return show();
+      return done();
     }
     let image = null;
     if (bytes[0] !== 0x42 || bytes[1] !== 0x4d) {
@@ -60,11 +206,17 @@
         colorSpaceConversion: 'none', premultiplyAlpha: 'none'
       }).catch(() => null);
     }
-    if (!image) {
-      give(m.glyphor_file, bytes);
-      return show();
+    if (token !== latest) {
+      image?.close();
+      return;
     }
-    const room = m.glyphor_image(image.width, image.height);
+    give(m.glyphor_name, new TextEncoder().encode(file.name));
+    const size = image ? [image.width, image.height] : headerSize(bytes);
+    if (!size || (!image && size[0] === 256 && size[1] === 64)) {
+      give(m.glyphor_file, bytes);
+      return done();
+    }
+    const room = m.glyphor_image(size[0], size[1]);
     if (room !== 0) {
       const canvas = document.createElement('canvas');
       canvas.width = image.width;
@@ -76,28 +228,41 @@
       const pixels = context.getImageData(0, 0, image.width, image.height).data;
       memory(room, pixels.length).set(pixels);
     }
-    image.close();
-    show();
+    image?.close();
+    done();
   };
 
-  // Whole device pixels for every picture pixel, as many as fit the width.
-  const scale = () => {
-    const ratio = window.devicePixelRatio || 1;
-    const room = document.documentElement.clientWidth * ratio - 32 * ratio;
-    const beside = Math.floor(room / (2 * 256 + 48 * ratio));
-    const factor = Math.max(1, beside >= 1 ? beside : Math.floor(room / 256));
-    document.body.style.setProperty('--width', `${(256 * factor) / ratio}px`);
+  // The tile under the pointer, or the last one touched.
+  const point = (event) => {
+    const box = event.currentTarget.getBoundingClientRect();
+    const column = Math.floor(((event.clientX - box.left) / box.width) * 32);
+    const row = Math.floor(((event.clientY - box.top) / box.height) * 8);
+    if (column < 0 || column > 31 || row < 0 || row > 7) return;
+    view.tile = row * 32 + column;
+    mark();
   };
-  scale();
-  window.addEventListener('resize', scale);
+  for (const canvas of document.querySelectorAll('canvas')) {
+    canvas.addEventListener('pointermove', point);
+    canvas.addEventListener('pointerdown', point);
+  }
 
+  render();
+  window.addEventListener('resize', layout);
   $('file').addEventListener('change', () => $('file').files[0] && take($('file').files[0]));
-  $('count').addEventListener('input', show);
+  $('count').addEventListener('input', render);
+  $('address').addEventListener('input', render);
   document.addEventListener('dragover', (event) => event.preventDefault());
   document.addEventListener('drop', (event) => {
     event.preventDefault();
     const file = event.dataTransfer.files[0];
-    if (file) take(file);
+    if (!file) return;
+    // The file field names the file the results are of.
+    try {
+      $('file').files = event.dataTransfer.files;
+    } catch {
+      // A browser that will not set it: the results name the file.
+    }
+    take(file);
   });
   document.body.dataset.ready = 'yes';
 })();

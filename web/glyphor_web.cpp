@@ -67,6 +67,7 @@ struct state {
     char output_name[1024] = {};
     charset_buffer charset;
     std::size_t charset_bytes = 0;
+    bool count_refused = false;
     bool has_tileset = false;
     bool has_preview = false;
     picture tileset_picture = {};
@@ -181,6 +182,7 @@ int convert() {
     name_output();
 
     const std::optional<int> tile_count = read_tile_count(page.count.text());
+    page.count_refused = !tile_count;
     if (!tile_count) {
         say<count_range>();
         return 1;
@@ -249,6 +251,12 @@ GLYPHOR_EXPORT(glyphor_unreadable) void glyphor_unreadable() {
     page.kind = glyphor::input_kind::unreadable;
 }
 
+// No tileset: the page is reading the next one.
+GLYPHOR_EXPORT(glyphor_forget) void glyphor_forget() {
+    page.kind = glyphor::input_kind::none;
+    page.input.reserve(0);
+}
+
 // Room for the tileset's file name and for the count field's text, in UTF-8.
 GLYPHOR_EXPORT(glyphor_name) std::uint8_t* glyphor_name(std::size_t size) {
     return page.name.reserve(size);
@@ -268,6 +276,10 @@ GLYPHOR_EXPORT(glyphor_message) const char* glyphor_message() {
 }
 GLYPHOR_EXPORT(glyphor_message_size) std::size_t glyphor_message_size() {
     return page.message_size;
+}
+// 1 when the last conversion refused the count, 0 otherwise.
+GLYPHOR_EXPORT(glyphor_count_refused) int glyphor_count_refused() {
+    return page.count_refused ? 1 : 0;
 }
 GLYPHOR_EXPORT(glyphor_charset) const std::uint8_t* glyphor_charset() {
     return page.charset.get();

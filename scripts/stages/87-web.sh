@@ -1,14 +1,19 @@
-# The web page, glyphor.html, in a real browser: Debian's chromium, headless,
-# driven by puppeteer-core (its version pinned in web/test/package-lock.json).
+# The web page, glyphor.html, in real browsers: Debian's chromium, headless,
+# driven by puppeteer-core (its version pinned in web/test/package-lock.json);
+# then, more briefly, Firefox ESR (puppeteer-core over WebDriver BiDi) and
+# WebKitGTK (WebKitWebDriver, under xvfb-run).
 # Every tileset case of the command-line suite gives the page's message, the
 # download's name and bytes, and the preview's pixels that glyphor and
 # glyphor-preview give; PNG, GIF and WebP images those of the README's
-# ImageMagick recipe; the page works by keyboard and, opened from its file
-# offline, asks for nothing. Then the page's size and speed, printed only.
+# ImageMagick recipe; what it shows is only the last file's outcome, its
+# pictures crisp at every pixel ratio, in both colour schemes; the page works
+# by keyboard and, opened from its file offline, asks for nothing. In Firefox
+# and WebKitGTK, the sample, its PNG and a text file give glyphor's messages
+# and bytes. Then the page's size and speed, printed only.
 set -euo pipefail
 . scripts/lib.sh
 need_packages cmake make g++ googletest libgtest-dev "${web_packages[@]}" \
-    chromium imagemagick icc-profiles-free
+    chromium imagemagick icc-profiles-free firefox-esr webkit2gtk-driver xvfb xauth
 need_npm
 
 cmake --workflow --preset web
@@ -25,4 +30,5 @@ build/test/tests/web_cases "$cases"
 # puppeteer-core drives the chromium installed above; it never fetches a browser.
 (cd web/test && PUPPETEER_SKIP_DOWNLOAD=1 npm ci --no-audit --no-fund --loglevel=error)
 node web/test/page_test.mjs "$page" build/test "$cases"
+xvfb-run -a node web/test/engines.mjs "$page" build/test examples/tileset.bmp
 node web/test/bench.mjs "$page" examples/tileset.bmp

@@ -9,49 +9,20 @@
 // PAGE is glyphor.html, BINDIR holds glyphor and glyphor-preview, CASES the
 // files and cases.json that make_cases wrote. ImageMagick's convert makes the
 // images and runs the recipe.
-import { execFileSync, spawnSync } from 'node:child_process';
-import { existsSync, mkdtempSync, readFileSync, readdirSync, rmSync, writeFileSync } from 'node:fs';
+import { execFileSync } from 'node:child_process';
+import { mkdtempSync, readFileSync, readdirSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { basename, join, resolve } from 'node:path';
 import { deflateSync } from 'node:zlib';
 import { dropFile, openBrowser, openPage } from './browser.mjs';
+import { checker, programs } from './programs.mjs';
 
 const [pageFile, bin, casesDir] = process.argv.slice(2).map((path) => resolve(path));
 const glyphor = join(bin, 'glyphor');
 const work = mkdtempSync(join(tmpdir(), 'glyphor-web-'));
 const downloads = join(work, 'downloads');
-let failures = 0;
-let checks = 0;
-
-function expectEqual(what, actual, expected) {
-  checks += 1;
-  if (Buffer.compare(Buffer.from(actual), Buffer.from(expected)) === 0) return true;
-  failures += 1;
-  console.log(`FAIL ${what}\n  page:     ${JSON.stringify(String(actual)).slice(0, 300)}` +
-              `\n  expected: ${JSON.stringify(String(expected)).slice(0, 300)}`);
-  return false;
-}
-
-// The name the page gives the charset of a file: its extension replaced by .bin.
-const charsetName = (file) => `${basename(file).replace(/(.)\.[^.]*$/, '$1')}.bin`;
-
-// What glyphor prints after its banner, and the charset it writes (null for none).
-function programRun(command, output) {
-  rmSync(join(work, output), { force: true });
-  const run = spawnSync('sh', ['-c', command], { cwd: work, encoding: 'utf8' });
-  const afterBanner = run.stdout.split('--------------------------------------------\n\n')[1];
-  const file = join(work, output);
-  return { message: afterBanner, charset: existsSync(file) ? readFileSync(file) : null };
-}
-const shellWord = (text) => `'${text.replaceAll("'", "'\\''")}'`;
-const glyphorRun = (file, count) => programRun(
-  `${shellWord(glyphor)} ${shellWord(file)} ${shellWord(charsetName(file))} ${shellWord(count)}`,
-  charsetName(file));
-// The README's recipe for PNG art, and glyphor after it.
-const recipeRun = (file, count) => programRun(
-  `convert ${shellWord(file)} -background black -alpha remove -type truecolor bmp:- | ` +
-  `${shellWord(glyphor)} /dev/stdin ${shellWord(charsetName(file))} ${shellWord(count)}`,
-  charsetName(file));
+const { expectEqual, summary } = checker();
+const { charsetName, programRun, shellWord, glyphorRun, recipeRun } = programs(bin, work);
 
 // A 256x64, 24-bit BMP's pixels as red, green, blue, alpha, top row first.
 function bmpPixels(bmp) {
@@ -83,11 +54,9 @@ function previewPicture(charset) {
 
 // The page converts a file, chosen or dropped, with this count: its message,
 // the file its download saves (null when it offers none) and its preview.
-async function pageRun(page, cdp, file, count, how = 'choose') {
-  await page.$eval('#count', (field, text) => {
-    field.value = text;
-    field.dispatchEvent(new Event('input'));
-  }, count);
+async function pageRun(page, cdp, file, count, how = 'choose', address = '') {
+  await type(page, 'address', address);
+  await type(page, 'count', count);
   // The chooser takes the same file again as a new choice, as a user's second choice is.
   await page.$eval('#file', (chooser) => { chooser.value = ''; });
   await page.$eval('#message', (message) => { message.value = ''; });
@@ -96,7 +65,7 @@ async function pageRun(page, cdp, file, count, how = 'choose') {
   } else {
     await (await page.$('#file')).uploadFile(file);
   }
-  await page.waitForFunction(() => document.getElementById('message').value !== '');
+  await settled(page);
   const message = await page.$eval('#message', (output) => output.value);
   const offered = await page.$eval('#save', (link) => !link.hidden);
   let saved = null;
@@ -131,6 +100,87 @@ async function compare(page, cdp, what, file, count, expected, how) {
   expectEqual(`${what}: the download's bytes`, got.saved.bytes, expected.charset);
   expectEqual(`${what}: the preview's pixels`, got.preview, previewPicture(expected.charset));
 }
+
+// Types into a field, as a user's edit does.
+const type = (page, id, value) => page.$eval(`#${id}`, (field, text) => {
+  field.value = text;
+  field.dispatchEvent(new Event('input'));
+}, value);
+// Waits until the page has shown the outcome of the last file.
+const settled = (page) => page.waitForFunction(() =>
+  document.getElementById('results').getAttribute('aria-busy') === 'false' &&
+  document.getElementById('message').value !== '');
+// Drops a file whose reading takes delay ms, or until window.release() when
+// delay is 'held', as a large file's does. (The drop's data is a plain
+// object here: a browser's own would not keep the file's slow reader.)
+const dropSlowly = (page, name, bytes, delay) => page.evaluate((fileName, content, wait) => {
+  const file = new File([new Uint8Array(content)], fileName);
+  const read = file.arrayBuffer.bind(file);
+  const until = wait === 'held' ? new Promise((done) => { window.release = done; })
+    : new Promise((done) => setTimeout(done, wait));
+  file.arrayBuffer = () => until.then(read);
+  const drop = new Event('drop', { bubbles: true });
+  Object.defineProperty(drop, 'dataTransfer', { value: { files: [file] } });
+  document.dispatchEvent(drop);
+}, name, [...bytes], delay);
+// What the page shows: the parts on screen (a hidden one takes no room), the
+// texts and the states it tells assistive technology.
+const pageState = (page) => page.evaluate(() => {
+  const $ = (id) => document.getElementById(id);
+  const parts = ['working', 'source-line', 'save', 'pictures', 'tileset', 'preview',
+                 'address-error', 'tile'];
+  return {
+    shown: parts.filter((id) => $(id).getBoundingClientRect().height > 0).join(' '),
+    message: $('message').value,
+    source: $('source').textContent,
+    field: $('file').files[0]?.name ?? '',
+    busy: $('results').getAttribute('aria-busy'),
+    working: $('working').textContent,
+    count: $('count').getAttribute('aria-invalid'),
+    address: $('address').getAttribute('aria-invalid'),
+    error: $('address-error').textContent,
+    tile: $('tile').textContent,
+  };
+});
+// A PNG or GIF that says it is 40000x40000 pixels, too big for a browser.
+function hugeImage(kind) {
+  if (kind === 'gif') {
+    return Buffer.from([0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x40, 0x9C, 0x40, 0x9C, 0, 0, 0,
+                        0x2C, 0, 0, 0, 0, 0x40, 0x9C, 0x40, 0x9C, 0, 2, 2, 0x4C, 1, 0, 0x3B]);
+  }
+  const header = Buffer.alloc(13);
+  header.writeUInt32BE(40000, 0);
+  header.writeUInt32BE(40000, 4);
+  header.set([8, 2, 0, 0, 0], 8);
+  return Buffer.concat([Buffer.from([0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A]),
+                        chunk('IHDR', header), chunk('IDAT', deflateSync(Buffer.alloc(120001))),
+                        chunk('IEND', Buffer.alloc(0))]);
+}
+// A BMP header of a 24-bit image this size, and nothing after it.
+function bmpHeader(width, height) {
+  const bmp = Buffer.alloc(54);
+  bmp.write('BM', 0, 'latin1');
+  bmp.writeUInt32LE(54, 2);
+  bmp.writeUInt32LE(54, 10);
+  bmp.writeUInt32LE(40, 14);
+  bmp.writeInt32LE(width, 18);
+  bmp.writeInt32LE(height, 22);
+  bmp.writeUInt16LE(1, 26);
+  bmp.writeUInt16LE(24, 28);
+  return bmp;
+}
+// The relative luminance of a CSS rgb() colour, and the contrast of two.
+const luminance = (colour) => {
+  const [r, g, b] = colour.match(/[\d.]+/g).slice(0, 3).map((part) => {
+    const c = Number(part) / 255;
+    return c <= 0.04045 ? c / 12.92 : ((c + 0.055) / 1.055) ** 2.4;
+  });
+  return 0.2126 * r + 0.7152 * g + 0.0722 * b;
+};
+const contrast = (one, two) => {
+  const [light, dark] = [luminance(one), luminance(two)].sort((a, b) => b - a);
+  return (light + 0.05) / (dark + 0.05);
+};
 
 // A PNG with these chunks put in after its header chunk.
 function crc32(bytes) {
@@ -194,8 +244,9 @@ try {
   const cases = JSON.parse(readFileSync(join(casesDir, 'cases.json'), 'utf8'));
   for (const { file, count } of cases) {
     const path = join(casesDir, file);
+    // An empty count field is the count left out, not glyphor's empty argument.
     await compare(page, cdp, `${file} with count ${JSON.stringify(count)}`, path, count,
-                  glyphorRun(path, count));
+                  glyphorRun(path, count === '' ? '256' : count));
   }
   const sample = resolve('examples/tileset.bmp');
   await compare(page, cdp, 'the sample, dropped', sample, '256', glyphorRun(sample, '256'), 'drop');
@@ -247,6 +298,203 @@ try {
   const notes = join(work, 'notes.txt');
   await compare(page, cdp, 'a text file', notes, '256', glyphorRun(notes, '256'));
 
+  // What the page shows after these steps, each from a fresh page: the last
+  // file's outcome and nothing that a mistake or a newer file replaced.
+  const name = (file) => basename(file);
+  const took = (file) => (page) => page.waitForFunction((fileName) =>
+    document.getElementById('results').getAttribute('aria-busy') === 'false' &&
+    document.getElementById('source').textContent === fileName, {}, name(file));
+  const choose = (file) => async (page) => {
+    await page.$eval('#file', (chooser) => { chooser.value = ''; });
+    await (await page.$('#file')).uploadFile(file);
+    await took(file)(page);
+  };
+  const drop = (file) => async (page) => {
+    await dropFile(page, name(file), readFileSync(file));
+    await took(file)(page);
+  };
+  const slow = (file, delay) => (page) => dropSlowly(page, name(file), readFileSync(file), delay);
+  const held = (file) => async (page) => {
+    await slow(file, 'held')(page);
+    await page.waitForFunction(() => window.release !== undefined);
+  };
+  const release = async (page) => {
+    await page.evaluate(() => window.release());
+    await settled(page);
+  };
+  const field = (id, value) => (page) => type(page, id, value);
+  const sleep = (ms) => () => new Promise((done) => { setTimeout(done, ms); });
+  for (const [file, bytes] of [['huge.png', hugeImage('png')], ['huge.gif', hugeImage('gif')],
+                               ['huge.bmp', bmpHeader(40000, 40000)],
+                               ['broken.png', nearPng.subarray(0, 60)]]) {
+    writeFileSync(join(work, file), bytes);
+  }
+  const [hugePng, hugeGif, broken] = ['huge.png', 'huge.gif', 'broken.png'].map((file) =>
+    join(work, file));
+  const said = (file, count = '256') => glyphorRun(file, count).message;
+  const all = 'source-line save pictures tileset preview';
+  const pictures = 'source-line pictures tileset preview';
+  const stateCases = [
+    ['before any file', [], { shown: '', message: '', busy: 'false', count: 'false' }],
+    ['the sample', [choose(sample)],
+     { shown: all, message: said(sample), source: 'tileset.bmp', field: 'tileset.bmp' }],
+    ['the sample, then a text file', [choose(sample), choose(notes)],
+     { shown: 'source-line', message: said(notes), source: 'notes.txt' }],
+    ['the sample, then count -1', [choose(sample), field('count', '-1')],
+     { shown: 'source-line', message: said(sample, '-1'), count: 'true' }],
+    ['the sample, then count 0', [choose(sample), field('count', '0')],
+     { shown: pictures, message: said(sample, '0'), count: 'false' }],
+    ['the sample, then the count emptied',
+     [choose(sample), field('count', '9'), field('count', '')],
+     { shown: all, message: said(sample) }],
+    ['a text file chosen, the sample dropped', [choose(notes), drop(sample)],
+     { shown: all, message: said(sample), source: 'tileset.bmp', field: 'tileset.bmp' }],
+    ['a slow file, then the sample', [slow(hugePng, 400), choose(sample), sleep(800)],
+     { shown: all, message: said(sample), source: 'tileset.bmp', field: 'tileset.bmp' }],
+    ['the sample, then a file being read', [choose(sample), held(notes)],
+     { shown: 'working', message: '', busy: 'true', working: 'Reading notes.txt…' }],
+    ['a file read at last', [held(notes), release],
+     { shown: 'source-line', message: said(notes), busy: 'false', working: '' }],
+    ['a PNG too big for the browser', [drop(hugePng)], { message: said(join(work, 'huge.bmp')) }],
+    ['a GIF too big for the browser', [drop(hugeGif)], { message: said(join(work, 'huge.bmp')) }],
+    ['a broken PNG', [drop(broken)], { message: said(broken) }],
+    ['a load address above $FFFF', [choose(sample), field('address', '$10000')],
+     { shown: `${pictures} address-error`, address: 'true',
+       error: 'Load address $10000 is above $FFFF' }],
+    ['a load address the charset runs past $FFFF from', [choose(sample), field('address', '63489')],
+     { shown: `${pictures} address-error`, address: 'true', error: 'Load address $F801: the ' +
+       "charset's 2048 bytes would run past $FFFF (the last address that fits them is $F800)" }],
+    ['a load address that is no number', [field('address', '2000h')],
+     { shown: 'address-error', error: 'Load address 2000h: write it as $2000, 0x2000 or 8192' }],
+    ['a load address that fits', [choose(sample), field('address', '$f800')],
+     { shown: all, address: 'false', error: '' }],
+  ];
+  for (const [what, steps, expected] of stateCases) {
+    await page.reload();
+    await page.waitForSelector('body[data-ready="yes"]');
+    for (const step of steps) await step(page);
+    const got = await pageState(page);
+    for (const [key, value] of Object.entries(expected)) {
+      expectEqual(`${what}: ${key}`, got[key], value);
+    }
+  }
+
+  // The download with a load address: a PRG, the address first, low byte first.
+  const charset = glyphorRun(sample, '256').charset;
+  for (const [address, file, first] of [['', 'tileset.bin', []],
+                                        ['$2000', 'tileset.prg', [0x00, 0x20]],
+                                        ['0x2000', 'tileset.prg', [0x00, 0x20]],
+                                        ['8192', 'tileset.prg', [0x00, 0x20]],
+                                        [' $C000 ', 'tileset.prg', [0x00, 0xC0]],
+                                        ['$F800', 'tileset.prg', [0x00, 0xF8]]]) {
+    const got = await pageRun(page, cdp, sample, '256', 'choose', address);
+    expectEqual(`load address ${JSON.stringify(address)}: the download`,
+                got.saved ? `${got.saved.name} ${got.saved.bytes.toString('hex')}` : 'none',
+                `${file} ${Buffer.concat([Buffer.from(first), charset]).toString('hex')}`);
+  }
+  await type(page, 'address', '');
+
+  // The tile under the pointer, named and outlined on both pictures.
+  for (const [tile, line] of [[0, 'Tile 0 ($00): screen code character @'],
+                              [1, 'Tile 1 ($01): screen code character A'],
+                              [28, 'Tile 28 ($1C): screen code character £'],
+                              [30, 'Tile 30 ($1E): screen code character ↑'],
+                              [32, 'Tile 32 ($20): screen code character space'],
+                              [42, 'Tile 42 ($2A): screen code character *'],
+                              [63, 'Tile 63 ($3F): screen code character ?'],
+                              [64, 'Tile 64 ($40)'], [255, 'Tile 255 ($FF)']]) {
+    for (const picture of ['tileset', 'preview']) {
+      const box = await page.$eval(`#${picture}`,
+                                   (canvas) => canvas.getBoundingClientRect().toJSON());
+      const [w, h] = [box.width / 32, box.height / 8];
+      const [x, y] = [box.left + (tile % 32) * w, box.top + Math.floor(tile / 32) * h];
+      await page.mouse.move(x + w / 2, y + h / 2);
+      expectEqual(`tile ${tile} on the ${picture}: named`,
+                  await page.$eval('#tile', (p) => p.textContent), line);
+      const marks = await page.$$eval('.mark', (boxes) => boxes.map((mark) => {
+        const at = mark.getBoundingClientRect();
+        const canvas = mark.parentNode.querySelector('canvas').getBoundingClientRect();
+        return [at.left - canvas.left, at.top - canvas.top, at.width, at.height]
+          .map((v) => Math.round(v)).join(',');
+      }));
+      const where = [x - box.left, y - box.top, w, h].map((v) => Math.round(v)).join(',');
+      expectEqual(`tile ${tile} on the ${picture}: outlined on both`, marks.join(' '),
+                  `${where} ${where}`);
+    }
+  }
+
+  // Each picture a whole number of device pixels a tileset pixel, on device
+  // pixel edges, at least 256 CSS pixels wide where the window leaves room.
+  // Layout places boxes to 1/64 of a CSS pixel; painting snaps within that.
+  for (const [width, height, ratio] of [[1280, 800, 1], [1280, 800, 1.5], [1280, 800, 2],
+                                        [1280, 800, 2.625], [1280, 800, 3], [390, 844, 3],
+                                        [412, 915, 2.625], [360, 740, 1.5], [320, 568, 2],
+                                        [320, 640, 2.625], [320, 640, 3], [768, 1024, 2]]) {
+    await page.setViewport({ width, height, deviceScaleFactor: ratio });
+    await page.evaluate(() => window.dispatchEvent(new Event('resize')));
+    const boxes = await page.$$eval('canvas', (canvases) => canvases.map((canvas) => {
+      const box = canvas.getBoundingClientRect();
+      return { left: box.left + window.scrollX, top: box.top + window.scrollY, width: box.width,
+               height: box.height, room: document.body.clientWidth };
+    }));
+    const what = `${width}x${height} at ${ratio}`;
+    const whole = (value) => Math.abs(value - Math.round(value)) <= ratio / 64 + 1e-3;
+    const faults = boxes.flatMap((box) => {
+      const factor = Math.round((box.width * ratio) / 256);
+      return [[whole(box.width * ratio) && Math.round(box.width * ratio) === 256 * factor &&
+               factor >= 1, 'a whole number of device pixels'],
+              [whole(box.height * ratio) && Math.round(box.height * ratio) === 64 * factor,
+               'as high as wide'],
+              [whole(box.left * ratio) && whole(box.top * ratio), 'on device pixel edges'],
+              [box.width >= 255.99 || (Math.ceil(ratio) * 256) / ratio > box.room, '256 wide'],
+              [box.left + box.width <= width, 'within the window']]
+        .filter(([good]) => !good).map(([, fault]) => fault);
+    });
+    const [one, two] = boxes;
+    if (one.left + one.width > two.left && one.top + one.height > two.top) faults.push('overlap');
+    expectEqual(`the pictures at ${what}`, faults.join(', '), '');
+  }
+  await page.setViewport({ width: 800, height: 600, deviceScaleFactor: 1 });
+
+  // Both colour schemes, every text at 4.5:1 against what is behind it.
+  for (const scheme of ['light', 'dark']) {
+    await page.emulateMediaFeatures([{ name: 'prefers-color-scheme', value: scheme }]);
+    await type(page, 'address', 'none');
+    const colours = await page.evaluate(() => [
+      ['body'], ['label'], ['#message'], ['#save'], ['#count'], ['#count', '::placeholder'],
+      ['#file', '::file-selector-button'], ['#address-error'], ['figcaption'], ['#source'],
+    ].map(([selector, pseudo]) => {
+      let element = document.querySelector(selector);
+      const colour = getComputedStyle(element, pseudo).color;
+      let back = pseudo ? getComputedStyle(element, pseudo).backgroundColor : 'transparent';
+      while (/rgba\(.*, 0\)|transparent/.test(back) && element) {
+        back = getComputedStyle(element).backgroundColor;
+        element = element.parentElement;
+      }
+      return [`${selector}${pseudo ?? ''}`, colour, back];
+    }));
+    const low = colours.filter(([, colour, back]) => contrast(colour, back) < 4.5)
+      .map(([what, colour, back]) => `${what} ${colour} on ${back}`);
+    expectEqual(`the ${scheme} scheme: contrast`, low.join(', '), '');
+    expectEqual(`the ${scheme} scheme: followed`, String(luminance(colours[0][2]) > 0.5),
+                String(scheme === 'light'));
+  }
+  await page.emulateMediaFeatures([]);
+  await type(page, 'address', '');
+
+  // Told to assistive technology: the French messages as French, what the
+  // pictures show, and the hatching explained.
+  const told = await page.evaluate(() => [
+    document.getElementById('message').closest('[lang]').lang,
+    document.getElementById('tileset').getAttribute('aria-label'),
+    document.getElementById('preview').getAttribute('aria-label'),
+    document.querySelectorAll('figcaption')[1].textContent,
+  ].join('\n'));
+  expectEqual('the messages, the pictures\' names, the captions', told, ['fr',
+    'The tileset tileset.bmp: 32 by 8 tiles', 'The charset tileset.bin, drawn from its bytes',
+    'The charset drawn from its bytes, white on black; tiles beyond the count are hatched dark red',
+  ].join('\n'));
+
   // By keyboard alone: the file chooser, the count field, the download.
   const focused = () => page.evaluate(() => document.activeElement.id);
   await page.reload();
@@ -262,10 +510,12 @@ try {
   await page.keyboard.press('KeyA');
   await page.keyboard.up('Control');
   await page.keyboard.type('64');
-  await page.keyboard.press('Tab');
-  order.push(await focused());
-  expectEqual('Tab goes to the file, the count and the download', order.join(' '),
-              'file count save');
+  for (let step = 0; step < 2; step += 1) {
+    await page.keyboard.press('Tab');
+    order.push(await focused());
+  }
+  expectEqual('Tab goes to the file, the count, the load address and the download',
+              order.join(' '), 'file count address save');
   expectEqual('the count typed in', await page.$eval('#message', (output) => output.value),
               glyphorRun(sample, '64').message);
   // 320 pixels wide: nothing reaches past the window's edge.
@@ -296,5 +546,4 @@ try {
   await close();
   rmSync(work, { recursive: true, force: true });
 }
-console.log(`web: ${checks} checks, ${failures} failed`);
-process.exit(failures === 0 ? 0 : 1);
+process.exit(summary('web') ? 0 : 1);
