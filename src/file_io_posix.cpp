@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <optional>
 #include <utility>
 
@@ -19,6 +20,8 @@
 // BSDs do, and the tests run both.
 #if defined(__linux__) && !defined(GLYPHOR_PORTABLE)
 #define GLYPHOR_LINUX 1
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/random.h>
 #include <sys/sysmacros.h>
 #else
@@ -87,7 +90,10 @@ bool look(int file, facts& found) {
     found.is.st_nlink = seen.stx_nlink;
     found.is.st_uid = seen.stx_uid;
     found.is.st_gid = seen.stx_gid;
+    found.is.st_blocks = static_cast<blkcnt_t>(seen.stx_blocks);
     found.flags = seen.stx_attributes & seen.stx_attributes_mask;
+    unsigned int chattr = 0;  // all of chattr's flags, where statx tells only some
+    if (::ioctl(file, FS_IOC_GETFLAGS, &chattr) == 0) found.flags |= std::uint64_t{chattr} << 32U;
     return true;
 }
 #else
@@ -99,7 +105,7 @@ constexpr std::uint64_t append_only = 0;  // not told here
 #endif
 
 bool look(int file, facts& found) {
-    if (::fstat(file, &found.is) != 0) return false;
+    if ((file == AT_FDCWD ? ::stat(".", &found.is) : ::fstat(file, &found.is)) != 0) return false;
 #if defined(UF_APPEND)
     found.flags = found.is.st_flags;
 #endif
@@ -107,12 +113,31 @@ bool look(int file, facts& found) {
 }
 #endif
 
+// The Linux kernel's guard of sticky folders (fs.protected_regular and
+// fs.protected_fifos): "wb" may not open another user's file or FIFO there,
+// root included. Where the setting cannot be read, the strictest is assumed.
+bool guarded(const facts& folder, const facts& file) {
+    if (GLYPHOR_LINUX == 0 || (folder.is.st_mode & S_ISVTX) == 0 ||
+        file.is.st_uid == folder.is.st_uid || file.is.st_uid == ::geteuid()) {
+        return false;
+    }
+    char level = '2';  // kept where nothing is read
+    const descriptor setting{::open(S_ISFIFO(file.is.st_mode) ? "/proc/sys/fs/protected_fifos"
+                                                              : "/proc/sys/fs/protected_regular",
+                                    O_RDONLY | O_CLOEXEC)};
+    static_cast<void>(::read(setting.get(), &level, 1));
+    return (folder.is.st_mode & S_IWOTH) != 0 ? level > '0'
+                                              : (folder.is.st_mode & S_IWGRP) != 0 && level > '1';
+}
+
 // True when the new file has the very extended attributes of the old one
 // (an ACL among them, or one a default ACL gave it); one too long to compare
 // here counts as a difference. Systems other than Linux and macOS are not asked.
 #if defined(__APPLE__)
-#define GLYPHOR_OPTIONS , 0  // macOS's calls take options (and fgetxattr a position)
+#define GLYPHOR_POSITION , 0  // macOS's fgetxattr reads from a position,
+#define GLYPHOR_OPTIONS , 0   // and its calls take options
 #else
+#define GLYPHOR_POSITION
 #define GLYPHOR_OPTIONS
 #endif
 bool same_attributes([[maybe_unused]] int old_file, [[maybe_unused]] int new_file) {
@@ -139,7 +164,7 @@ bool same_attributes([[maybe_unused]] int old_file, [[maybe_unused]] int new_fil
         ssize_t size[2];
         for (int i = 0; i < 2; ++i) {
             size[i] = ::fgetxattr(files[i], name, values[i],
-                                  sizeof values[i] GLYPHOR_OPTIONS GLYPHOR_OPTIONS);
+                                  sizeof values[i] GLYPHOR_POSITION GLYPHOR_OPTIONS);
         }
         if (size[0] < 0 || size[0] != size[1] ||
             std::memcmp(values[0], values[1], static_cast<std::size_t>(size[0])) != 0) {
@@ -184,14 +209,15 @@ struct entry {
 
 // False when the name leads to no folder: a missing or closed folder, a loop
 // of links, a link to an open file's unreachable name. Each folder on the way
-// is opened, so a path of any depth is followed relative to the last.
+// is opened, so a path of any depth is followed relative to the last; a
+// relative path starts at the working folder, unopened: it may be closed.
 bool find(const char* path, entry& at) {
     char text[PATH_MAX];
     const std::size_t length = std::strlen(path);
     if (length >= sizeof text) return false;
     std::memcpy(text, path, length + 1);
-    at.folder = descriptor{::open(".", folder_flags)};
-    for (int links = 0; at.folder && links <= 40; ++links) {  // as many as the kernel follows
+    at.folder = descriptor{AT_FDCWD};
+    for (int links = 0; links <= 40; ++links) {  // as many as the kernel follows
         char* const slash = std::strrchr(text, '/');
         const char* const base = slash == nullptr ? text : slash + 1;
         const std::size_t base_length = std::strlen(base);
@@ -204,6 +230,7 @@ bool find(const char* path, entry& at) {
             if (!at.folder) return false;
         }
         if (::fstatat(at.folder.get(), at.name, &at.found, AT_SYMLINK_NOFOLLOW) != 0) {
+            at.found = {};
             return errno == ENOENT;  // a new file, at the end of any links
         }
         if (!S_ISLNK(at.found.st_mode)) return true;
@@ -217,15 +244,15 @@ bool find(const char* path, entry& at) {
 
 // The new file, made under a hidden name of its own in the output's folder:
 // ".glyphor-" and 12 random letters, digits, '-' or '_', made exclusively.
-// Until it is renamed into place, it goes when this goes; interrupt and
-// termination signals wait meanwhile, and end the run once it is gone.
+// Until it is renamed into place, it goes when this goes; any signal but a
+// fault's own waits meanwhile, and acts once it is gone.
 class temporary {
 public:
     explicit temporary(int folder) : folder_{folder} {
         sigset_t held;
-        sigemptyset(&held);
-        for (const int held_signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
-            sigaddset(&held, held_signal);
+        sigfillset(&held);
+        for (const int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS})
+            sigdelset(&held, fault);
         sigprocmask(SIG_BLOCK, &held, &signals_);
     }
     ~temporary() {
@@ -245,14 +272,22 @@ public:
         for (int draw = 0; draw < 100; ++draw) {
             unsigned char random[sizeof name_ - prefix - 1];
 #if GLYPHOR_LINUX
-            if (::getrandom(random, sizeof random, 0) != sizeof random) continue;
+            if (::getrandom(random, sizeof random, 0) != sizeof random) {
+                // No random numbers (an old kernel, a filter): the clock, the
+                // process and the draw make the name, which O_EXCL keeps safe.
+                timespec now{};
+                ::clock_gettime(CLOCK_REALTIME, &now);
+                auto mixed = static_cast<std::uint64_t>(now.tv_nsec ^ ::getpid() ^ draw) *
+                             0x9E3779B97F4A7C15U;
+                for (unsigned char& byte : random) byte = static_cast<unsigned char>(mixed >>= 5U);
+            }
 #else
             ::arc4random_buf(random, sizeof random);
 #endif
             for (std::size_t i = 0; i < sizeof random; ++i)
                 name_[prefix + i] = symbols[random[i] % 64];
-            file_ = descriptor{::openat(
-                folder_, name_, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode)};
+            file_ =
+                descriptor{::openat(folder_, name_, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode)};
             if (file_ || errno != EEXIST) return static_cast<bool>(file_);
         }
         return false;
@@ -271,12 +306,17 @@ private:
     sigset_t signals_{};
 };
 
-// Writes the bytes into a new file renamed over the entry at; old is the file
-// opened there, or null. Nothing where it is to be written in place instead.
-std::optional<write_outcome> replace(const entry& at, const facts* old, int old_file,
-                                     const void* bytes, std::size_t size) {
-    facts folder;
-    if (!look(at.folder.get(), folder)) return write_outcome::create_failed;
+// True when the disk has no room for a new file (errno) but the old file's
+// own blocks hold the new bytes: cut and written again, it needs no more.
+bool room_in_old(const facts* old, std::size_t size) {
+    return old != nullptr && (errno == ENOSPC || errno == EDQUOT) &&
+           static_cast<std::uint64_t>(old->is.st_blocks) * 512 >= size;
+}
+
+// Writes the bytes into a new file renamed over the entry at, in folder; old
+// is the file opened there, or null. Nothing where it is to be written in place.
+std::optional<write_outcome> replace(const entry& at, const facts& folder, const facts* old,
+                                     int old_file, const void* bytes, std::size_t size) {
     if ((folder.flags & append_only) != 0 ||
         (old != nullptr && (old->is.st_nlink != 1 || old->is.st_dev != folder.is.st_dev))) {
         return std::nullopt;
@@ -284,8 +324,10 @@ std::optional<write_outcome> replace(const entry& at, const facts* old, int old_
 
     temporary fresh{at.folder.get()};
     if (!fresh.make(old != nullptr ? 0600 : 0666)) {
-        // A folder closed to new files: "wb" writes its files all the same.
-        if (old != nullptr && (errno == EACCES || errno == EPERM)) return std::nullopt;
+        // A folder closed to new files, a full disk: "wb" writes its files all the same.
+        if ((old != nullptr && (errno == EACCES || errno == EPERM)) || room_in_old(old, size)) {
+            return std::nullopt;
+        }
         return write_outcome::create_failed;
     }
     if (old != nullptr) {
@@ -303,6 +345,7 @@ std::optional<write_outcome> replace(const entry& at, const facts* old, int old_
     // The bytes reach the disk before the name does: after a crash the name
     // holds the old file or the new one, never an empty one.
     if (!write_all(fresh.get(), bytes, size) || ::fsync(fresh.get()) != 0) {
+        if (room_in_old(old, size)) return std::nullopt;  // written once the new file is gone
         return write_outcome::write_failed;
     }
     if (fresh.place_as(at.name)) return write_outcome::written;
@@ -313,14 +356,17 @@ std::optional<write_outcome> replace(const entry& at, const facts* old, int old_
 
 // True when the file opened may be the one console writes to: a file or a
 // pipe, or a terminal, where the program's text would be mixed into the
-// bytes. A device such as /dev/null takes both; a closed console takes nothing.
+// bytes, by any name (/dev/tty: both are the controlling terminal). A device
+// such as /dev/null takes both; a closed console takes nothing.
 bool is_console(int file, const facts& found, std::FILE* console) {
     struct stat seen {};
     if (console == nullptr || ::fstat(fileno(console), &seen) != 0) {
         return console != nullptr && errno != EBADF;
     }
-    return seen.st_dev == found.is.st_dev && seen.st_ino == found.is.st_ino &&
-           ((!S_ISCHR(seen.st_mode) && !S_ISBLK(seen.st_mode)) || ::isatty(file) != 0);
+    return (S_ISCHR(found.is.st_mode) && ::isatty(file) != 0 && ::tcgetpgrp(file) >= 0 &&
+            ::tcgetpgrp(fileno(console)) >= 0) ||
+           (seen.st_dev == found.is.st_dev && seen.st_ino == found.is.st_ino &&
+            ((!S_ISCHR(seen.st_mode) && !S_ISBLK(seen.st_mode)) || ::isatty(file) != 0));
 }
 
 }  // namespace
@@ -332,16 +378,22 @@ write_outcome write_file(const char* path, const void* bytes, std::size_t size,
     facts found;
     if (out && !look(out.get(), found)) return write_outcome::create_failed;
     if (out && is_console(out.get(), found, console)) return write_outcome::create_failed;
-    if (out && !S_ISREG(found.is.st_mode)) return write_in_place(out.get(), false, bytes, size);
+    const bool regular = S_ISREG(found.is.st_mode);
+    if (out && !regular && !S_ISFIFO(found.is.st_mode)) {
+        return write_in_place(out.get(), false, bytes, size);
+    }
 
     // A regular file is replaced in the folder that holds it, when that
     // folder's entry is still the file opened; else it is written through
     // the descriptor (an open file's /dev/fd link, a name taken meanwhile).
+    // A FIFO is only checked against its folder's guard.
     entry at;
+    facts folder;
     const bool found_entry = find(path, at);
+    if (found_entry && !look(at.folder.get(), folder)) return write_outcome::create_failed;
     if (!out) {
         if (!found_entry) return write_outcome::create_failed;
-        if (const auto outcome = replace(at, nullptr, -1, bytes, size)) return *outcome;
+        if (const auto outcome = replace(at, folder, nullptr, -1, bytes, size)) return *outcome;
         // A folder where no hidden name could be removed: the file is made as "wb" makes it.
         const descriptor made{::openat(at.folder.get(), at.name,
                                        O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666)};
@@ -349,9 +401,12 @@ write_outcome write_file(const char* path, const void* bytes, std::size_t size,
         return write_in_place(made.get(), true, bytes, size);
     }
     if (found_entry && at.found.st_dev == found.is.st_dev && at.found.st_ino == found.is.st_ino) {
-        if (const auto outcome = replace(at, &found, out.get(), bytes, size)) return *outcome;
+        if (guarded(folder, found)) return write_outcome::create_failed;
+        if (!regular) return write_in_place(out.get(), false, bytes, size);
+        if (const auto outcome = replace(at, folder, &found, out.get(), bytes, size))
+            return *outcome;
     }
-    return write_in_place(out.get(), true, bytes, size);
+    return write_in_place(out.get(), regular, bytes, size);
 }
 
 }  // namespace glyphor

@@ -161,6 +161,7 @@ run_result run_program(const std::vector<std::string>& command, const std::strin
         dup2(out, 1);
         dup2(err, 2);
         fcntl(0, F_SETFD, 0);  // the pipe may have been made as fd 0 itself, close-on-exec
+        if (how.output_shut) close(1);
         if (how.file_size_limit != RLIM_INFINITY) {
             const rlimit limit{how.file_size_limit, how.file_size_limit};
             std::signal(SIGXFSZ, how.size_signal_ignored ? SIG_IGN : SIG_DFL);

@@ -76,6 +76,8 @@ struct run_options {
     // Standard output: a pipe whose reader has already gone, so every write
     // to it fails (and raises SIGPIPE, left as a shell leaves it).
     bool output_closed = false;
+    // Standard output not open at all, as a shell's `>&-` leaves it.
+    bool output_shut = false;
     // Standard output: a pipe read to its end (not with input), or this file,
     // created or emptied as a shell's `>` does. Either way it is the result's out.
     bool output_piped = false;

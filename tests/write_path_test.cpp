@@ -88,6 +88,22 @@ int __wrap_fstatat64(int folder, const char* name, struct stat* found, int flags
 }
 // NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp,readability-identifier-naming)
 
+// No random numbers, as on a kernel without getrandom or behind a filter, while set.
+namespace {
+bool no_random = false;
+}
+// NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp,readability-identifier-naming)
+extern "C" {
+ssize_t __real_getrandom(void* bytes, std::size_t size, unsigned int flags);
+ssize_t __wrap_getrandom(void* bytes, std::size_t size, unsigned int flags);
+ssize_t __wrap_getrandom(void* bytes, std::size_t size, unsigned int flags) {
+    if (!no_random) return __real_getrandom(bytes, size, flags);
+    errno = ENOSYS;
+    return -1;
+}
+}
+// NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp,readability-identifier-naming)
+
 namespace glyphor {
 namespace {
 
@@ -510,6 +526,218 @@ TEST_F(write_path, links_and_names_at_their_limits) {
     ASSERT_EQ(just_fits.size(), static_cast<std::size_t>(PATH_MAX - 1));
     EXPECT_EQ(write(just_fits, moment::none), write_outcome::written);
     EXPECT_EQ(write(just_fits + "/x", moment::none), write_outcome::create_failed);
+}
+
+// From a working folder the writer cannot search, an absolute path is
+// created and replaced as "wb" creates and replaces it.
+TEST_F(write_path, a_closed_working_folder_hinders_no_absolute_path) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root, to be another user";
+    const std::string closed = dir.file("closed");
+    const std::string open_folder = dir.file("open");
+    const std::string old_file = open_folder + "/old.bin";
+    fs::create_directory(closed);
+    fs::create_directory(open_folder);
+    save(old_file, old_charset);
+    ASSERT_EQ(chmod(dir.path().c_str(), 0711) | chmod(closed.c_str(), 0700) |
+                  chmod(open_folder.c_str(), 0777) | chown(old_file.c_str(), 65534, 65534),
+              0);
+    const ino_t old_inode = inode(old_file);
+    EXPECT_EQ(in_child([&] {
+                  if (chdir(closed.c_str()) != 0 || setgid(65534) != 0 || setuid(65534) != 0) {
+                      return 99;
+                  }
+                  return static_cast<int>(write(open_folder + "/new.bin", moment::none)) * 10 +
+                         static_cast<int>(write(old_file, moment::none));
+              }),
+              0);
+    EXPECT_EQ(test::read_file(open_folder + "/new.bin"), new_charset);
+    EXPECT_EQ(test::read_file(old_file), new_charset);
+    EXPECT_NE(inode(old_file), old_inode) << "replaced, not written in place";
+}
+
+#if !defined(GLYPHOR_PORTABLE)  // the guards and flags are Linux's
+// The kernel's guards of sticky folders (fs.protected_regular and
+// fs.protected_fifos, set for the case and put back at once): another user's
+// file or FIFO is refused exactly where "wb" is refused, and stays as it was.
+TEST_F(write_path, a_sticky_folders_guards_refuse_what_wb_refuses) {
+    const char* const settings[] = {"/proc/sys/fs/protected_regular",
+                                    "/proc/sys/fs/protected_fifos"};
+    const auto set = [&](const std::string& levels) {
+        for (std::size_t i = 0; i < 2; ++i) {
+            std::FILE* file = std::fopen(settings[i], "w");
+            if (file != nullptr) std::fputc(levels[i], file);
+            if (file == nullptr || std::fclose(file) != 0) return false;
+        }
+        return true;
+    };
+    std::string saved = "00";
+    for (std::size_t i = 0; i < 2; ++i) {
+        const std::vector<std::uint8_t> level = test::read_file(settings[i]);
+        saved[i] = level.empty() ? '\0' : static_cast<char>(level[0]);
+    }
+    if (geteuid() != 0 || !set(saved)) GTEST_SKIP() << "needs root, to set the kernel's guards";
+    struct guard_case {
+        const char* levels;
+        mode_t folder_mode;
+        bool fifo;
+    };
+    for (const guard_case& row : {guard_case{"00", 01777, false},
+                                  {"11", 01777, false},
+                                  {"11", 01770, false},
+                                  {"22", 01770, false},
+                                  {"11", 01777, true},
+                                  {"10", 01777, true}}) {
+        SCOPED_TRACE(std::string(row.levels) + (row.fifo ? " fifo " : " file ") +
+                     std::to_string(row.folder_mode));
+        const std::string folder = dir.file("sticky");
+        const std::string theirs = folder + "/theirs.bin";
+        fs::create_directory(folder);
+        ASSERT_EQ(chmod(folder.c_str(), row.folder_mode), 0);
+        const auto make = [&] {
+            fs::remove(theirs);
+            if (row.fifo) return mkfifo(theirs.c_str(), 0666) == 0;
+            return write_file_bytes(theirs.c_str(), old_charset);
+        };
+        ASSERT_TRUE(make());
+        ASSERT_EQ(chown(theirs.c_str(), 1234, 1234), 0);
+        const int reader = row.fifo ? open(theirs.c_str(), O_RDONLY | O_NONBLOCK) : -1;
+        ASSERT_TRUE(set(row.levels));
+        std::FILE* const reference = std::fopen(theirs.c_str(), "wb");
+        const bool refused = reference == nullptr;
+        if (reference != nullptr) std::fclose(reference);
+        const bool remade = row.fifo || (make() && chown(theirs.c_str(), 1234, 1234) == 0);
+        const write_outcome outcome = write(theirs, moment::none);
+        ASSERT_TRUE(set(saved));
+        if (reader >= 0) close(reader);
+        ASSERT_TRUE(remade);
+        EXPECT_EQ(outcome, refused ? write_outcome::create_failed : write_outcome::written);
+        if (!row.fifo) {
+            EXPECT_EQ(test::read_file(theirs), refused ? old_charset : new_charset);
+        }
+        fs::remove_all(folder);
+    }
+}
+
+// A disk full of bytes or of files: an old file whose own blocks hold the
+// new bytes is written in place, as "wb" writes it; one whose blocks do not
+// stays as it was. No new file is left either way.
+TEST_F(write_path, a_full_disk_writes_in_place_what_the_old_files_blocks_hold) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root, to mount a small file system";
+    struct full_case {
+        const char* options;
+        bool no_inode;  // else no byte
+        std::size_t old_size;
+        write_outcome expected;
+    };
+    for (const full_case& row : {full_case{"size=64k", false, 2048, write_outcome::written},
+                                 {"size=64k,nr_inodes=8", true, 2048, write_outcome::written},
+                                 {"size=64k", false, 0, write_outcome::write_failed}}) {
+        SCOPED_TRACE(std::string(row.options) + " " + std::to_string(row.old_size));
+        const std::string disk = dir.file("disk");
+        const std::string file = disk + "/out.bin";
+        fs::create_directory(disk);
+        EXPECT_EQ(
+            in_child([&] {
+                if (unshare(CLONE_NEWNS) != 0 ||
+                    mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                    mount("tmpfs", disk.c_str(), "tmpfs", 0, row.options) != 0) {
+                    return 99;
+                }
+                const bytes old(row.old_size, 0x5A);
+                if (!write_file_bytes(file.c_str(), old)) return 98;
+                const ino_t old_inode = inode(file);
+                for (int made = 0; made < 100; ++made) {
+                    const int filler =
+                        open((disk + "/" + std::to_string(made)).c_str(), O_WRONLY | O_CREAT, 0600);
+                    if (filler < 0) break;
+                    while (!row.no_inode && __real_write(filler, old_charset.data(), 512) > 0) {
+                    }
+                    close(filler);
+                }
+                const std::vector<std::string> before = names(disk);
+                if (write(file, moment::none) != row.expected) return 1;
+                if (test::read_file(file) !=
+                    (row.expected == write_outcome::written ? new_charset : old)) {
+                    return 2;
+                }
+                return inode(file) == old_inode && names(disk) == before ? 0 : 3;
+            }),
+            0);
+        fs::remove_all(disk);
+    }
+}
+
+// chattr's flags that statx does not tell (+A, +S, +s, +u) are kept: a new
+// file would lose them, so the file is written in place.
+TEST_F(write_path, every_chattr_flag_is_kept) {
+    for (const int flag : {FS_NOATIME_FL, FS_SYNC_FL, FS_SECRM_FL, FS_UNRM_FL}) {
+        SCOPED_TRACE(flag);
+        save(out, old_charset);
+        const flagged with{out, flag};
+        if (!with.set) {
+            std::printf("chattr's flag %#x cannot be set here: not tried\n", flag);
+            continue;
+        }
+        const ino_t old_inode = inode(out);
+        EXPECT_EQ(write(out, moment::none), write_outcome::written);
+        EXPECT_EQ(inode(out), old_inode);
+        EXPECT_EQ(test::read_file(out), new_charset);
+    }
+}
+#endif
+
+// Without random numbers the new file is named all the same.
+TEST_F(write_path, no_random_numbers_still_name_the_new_file) {
+    save(out, old_charset);
+    const ino_t old_inode = inode(out);
+    no_random = true;
+    EXPECT_EQ(write(out, moment::none), write_outcome::written);
+    EXPECT_EQ(write(dir.file("new.bin"), moment::none), write_outcome::written);
+    no_random = false;
+    EXPECT_NE(inode(out), old_inode);
+    EXPECT_EQ(test::read_file(out), new_charset);
+    EXPECT_EQ(names(), (std::vector<std::string>{"new.bin", "out.bin"}));
+}
+
+// A signal that ends the run, arriving while the new file is flushed, acts
+// once the new file is gone: nothing is left behind.
+TEST_F(write_path, a_signal_during_the_flush_acts_once_the_new_file_is_gone) {
+    save(out, old_charset);
+    for (const int signal : {SIGUSR1, SIGALRM, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        EXPECT_EQ(in_child([&] {
+                      static_cast<void>(write(out, moment::fsync, [&] { raise(signal); }));
+                      return 0;
+                  }),
+                  -1);
+        EXPECT_EQ(names(), std::vector<std::string>{"out.bin"});
+        EXPECT_EQ(test::read_file(out), old_charset);
+    }
+}
+
+// The console's terminal is refused by each of its names: its own, and
+// /dev/tty, the controlling terminal's.
+TEST_F(write_path, the_consoles_terminal_is_refused_by_any_name) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+        GTEST_SKIP() << "no pseudo-terminal here";
+    }
+    for (const bool by_tty : {false, true}) {
+        SCOPED_TRACE(by_tty);
+        EXPECT_EQ(in_child([&] {
+                      // The terminal, made the controlling one of a new session.
+                      const int terminal = ioctl(master, TIOCGPTPEER, O_RDWR);
+                      std::FILE* const text = fdopen(terminal, "w");
+                      if (setsid() < 0 || text == nullptr || ioctl(terminal, TIOCSCTTY, 0) != 0) {
+                          return 99;
+                      }
+                      console = text;
+                      const std::string name = "/dev/fd/" + std::to_string(terminal);
+                      return static_cast<int>(write(by_tty ? "/dev/tty" : name, moment::none));
+                  }),
+                  static_cast<int>(write_outcome::create_failed));
+    }
+    close(master);
 }
 
 }  // namespace
