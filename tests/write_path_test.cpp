@@ -535,5 +535,166 @@ TEST_F(write_path, links_and_names_at_their_limits) {
     EXPECT_EQ(write(just_fits + "/x", moment::none), write_outcome::create_failed);
 }
 
+// The details a replacement turns on, one file each. Two calls are wrapped
+// for them: the attribute listing, which answers ENOTSUP as FUSE's FAT does,
+// and the random draw of the hidden name, which gives a taken name first.
+bool listing_unsupported = false;
+int listings = 0;
+bool draw_taken_name = false;
+const std::string taken_name = ".glyphor-000000000000";  // twelve times symbol 0
+
+// The first draw after arming is all zeros, the taken name.
+bool taken_draw(void* draw, std::size_t size) {
+    if (!draw_taken_name) return false;
+    draw_taken_name = false;
+    std::memset(draw, 0, size);
+    return true;
+}
+
+// A descriptor, closed at the end of the test.
+struct descriptor_guard {
+    int file;
+    explicit descriptor_guard(int opened) : file{opened} {}
+    descriptor_guard(const descriptor_guard&) = delete;
+    descriptor_guard& operator=(const descriptor_guard&) = delete;
+    ~descriptor_guard() {
+        if (file >= 0) close(file);
+    }
+};
+
+TEST_F(write_path, what_a_replacement_turns_on) {
+    struct detail {
+        const char* what;
+        // Makes the file, and returns its name, or nothing, naming in lacking
+        // what the machine does not give.
+        std::function<std::string(std::string& lacking)> make;
+        write_outcome outcome;
+        bool replaced;                                    // a new file, else the same one
+        std::function<void(const std::string&)> check{};  // what else must hold
+    };
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> terminal{nullptr, &std::fclose};
+    const descriptor_guard master{posix_openpt(O_RDWR | O_NOCTTY)};
+    const std::vector<detail> details = {
+#if !defined(GLYPHOR_PORTABLE)
+        {"an ACL changed after the folder's default ACL gave it one (setfacl -m u:nobody:r)",
+         [&](std::string& lacking) {
+             const std::string folder = dir.file("shared");
+             fs::create_directory(folder);
+             std::string acl = acl_for_nobody();
+             const std::string path = folder + "/old.bin";
+             const bool inherits = setxattr(folder.c_str(), "system.posix_acl_default", acl.data(),
+                                            acl.size(), 0) == 0;
+             save(path, old_charset);
+             acl[14] = 4;  // then user 65534 may only read
+             if (!inherits || setxattr(path.c_str(), "system.posix_acl_access", acl.data(),
+                                       acl.size(), 0) != 0) {
+                 lacking = "a file system with ACLs";
+             }
+             return path;
+         },
+         write_outcome::written, false,
+         [&](const std::string& path) {
+             std::string acl = acl_for_nobody();
+             acl[14] = 4;
+             EXPECT_EQ(attributes(path)["system.posix_acl_access"], acl);
+         }},
+        {"a file system that lists no attributes (ENOTSUP)",
+         [&](std::string&) {
+             save(out, old_charset);
+             listing_unsupported = true;
+             return out;
+         },
+         write_outcome::written, true, [&](const std::string&) { EXPECT_EQ(listings, 2); }},
+#endif
+        {"another user's file, replaced by root with its owner, group and mode",
+         [&](std::string& lacking) {
+             save(out, old_charset);
+             if (geteuid() != 0 || chown(out.c_str(), 1234, 1235) != 0) lacking = "root";
+             chmod(out.c_str(), 0640);
+             return out;
+         },
+         write_outcome::written, true,
+         [&](const std::string& path) {
+             struct stat found {};
+             ASSERT_EQ(stat(path.c_str(), &found), 0);
+             EXPECT_EQ(found.st_uid, 1234U);
+             EXPECT_EQ(found.st_gid, 1235U);
+             EXPECT_EQ(found.st_mode & 07777, 0640U);
+         }},
+        {"a hidden name already taken, drawn again",
+         [&](std::string&) {
+             save(out, old_charset);
+             save(dir.file(taken_name), someone_elses);
+             draw_taken_name = true;
+             return out;
+         },
+         write_outcome::written, true,
+         [&](const std::string&) {
+             EXPECT_FALSE(draw_taken_name) << "the name was never drawn";
+             EXPECT_EQ(test::read_file(dir.file(taken_name)), someone_elses);
+             EXPECT_EQ(names(), (std::vector<std::string>{taken_name, "out.bin"}));
+         }},
+        {"the console's own terminal",
+         [&](std::string& lacking) {
+             const char* name =
+                 master.file < 0 || grantpt(master.file) != 0 || unlockpt(master.file) != 0
+                     ? nullptr
+                     : ptsname(master.file);
+             terminal.reset(name != nullptr ? std::fopen(name, "w") : nullptr);
+             if (!terminal) lacking = "a pseudo-terminal (/dev/pts)";
+             console = terminal.get();
+             return name != nullptr ? std::string{name} : std::string{};
+         },
+         write_outcome::create_failed, false},
+    };
+    std::string left_out;
+    for (const detail& row : details) {
+        SCOPED_TRACE(row.what);
+        fs::remove_all(dir.path());
+        fs::create_directory(dir.path());
+        std::string lacking;
+        const std::string path = row.make(lacking);
+        if (!lacking.empty()) {
+            left_out += std::string{left_out.empty() ? "" : "; "} + row.what + ": " + lacking;
+        } else {
+            const ino_t before = inode(path);
+            listings = 0;
+            EXPECT_EQ(write(path, moment::none), row.outcome);
+            EXPECT_EQ(inode(path) != before, row.replaced);
+            if (row.check) row.check(path);
+        }
+        listing_unsupported = draw_taken_name = false;
+        console = nullptr;
+    }
+    if (!left_out.empty()) LEAVE_OUT("needs " + left_out);
+}
+
 }  // namespace
 }  // namespace glyphor
+
+// NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp,readability-identifier-naming)
+extern "C" {
+ssize_t __real_flistxattr(int file, char* names, std::size_t size);
+ssize_t __real_getrandom(void* bytes, std::size_t size, unsigned flags);
+void __real_arc4random_buf(void* bytes, std::size_t size);
+ssize_t __wrap_flistxattr(int file, char* names, std::size_t size);
+ssize_t __wrap_getrandom(void* bytes, std::size_t size, unsigned flags);
+void __wrap_arc4random_buf(void* bytes, std::size_t size);
+
+ssize_t __wrap_flistxattr(int file, char* names, std::size_t size) {
+    ++glyphor::listings;
+    if (!glyphor::listing_unsupported) return __real_flistxattr(file, names, size);
+    errno = ENOTSUP;
+    return -1;
+}
+
+ssize_t __wrap_getrandom(void* bytes, std::size_t size, unsigned flags) {
+    return glyphor::taken_draw(bytes, size) ? static_cast<ssize_t>(size)
+                                            : __real_getrandom(bytes, size, flags);
+}
+
+void __wrap_arc4random_buf(void* bytes, std::size_t size) {
+    if (!glyphor::taken_draw(bytes, size)) __real_arc4random_buf(bytes, size);
+}
+}
+// NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp,readability-identifier-naming)
