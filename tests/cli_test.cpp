@@ -239,39 +239,37 @@ TEST_F(cli, the_farthest_pixel_offset_is_the_largest_signed_32_bit_one) {
     }
 }
 
-// A reader that has gone away (a pipe closed early) ends no run by a signal:
-// a charset written to it has failed (status 1); a charset written to a file
-// has not, even though its console text is lost (status 0).
-TEST_F(cli, a_closed_pipe_gives_status_1_or_0_as_the_charset_is_lost_or_not) {
+// The console's own file or pipe cannot be the charset too: the text would be
+// mixed into it, so it is refused before anything is written; a device takes
+// both (/dev/null as both checks a tileset). A reader that has gone away (a
+// pipe closed early) ends no run by a signal: a charset written to it has
+// failed (status 1), one written to a file has not, though the console text is
+// lost (status 0). Under Wine /dev/stdout is not the program's own standard
+// output: the rows that name a device are left out there.
+TEST_F(cli, the_console_is_no_output_and_a_closed_one_fails_only_a_charset_sent_to_it) {
     const std::vector<std::uint8_t> tileset = bmp::encode(test::random_tileset(29));
     save("in.bmp", tileset);
-    run_result result = run({"in.bmp", "out.bin"}, {.output_closed = true});
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.err, "");
-    EXPECT_EQ(test::read_file(path("out.bin")), test::expected_charset(tileset, 256));
-    // Under Wine /dev/stdout is not the program's own standard output.
-    if (options.windows) return;
-    result = run({"in.bmp", "/dev/stdout"}, {.output_closed = true});
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, "");
-}
-
-// The file or pipe the console text goes to cannot be the charset too: the
-// text would be mixed into it, so it is refused before anything is written.
-TEST_F(cli, the_console_file_or_pipe_is_refused_as_output_and_a_device_is_written) {
-    const std::vector<std::uint8_t> tileset = bmp::encode(test::random_tileset(30));
-    save("in.bmp", tileset);
     const std::string refused = banner + "Erreur: Impossible de creer le fichier de sortie ";
-    expect_run(run({"in.bmp", "console.txt"}, {.output_file = path("console.txt")}),
-               refused + "console.txt\n", 1);
-    // Under Wine /dev/stdout is not the program's own standard output.
-    if (options.windows) return;
-    expect_run(run({"in.bmp", "/dev/stdout"}, {.output_file = path("console.txt")}),
-               refused + "/dev/stdout\n", 1);
-    expect_run(run({"in.bmp", "/dev/stdout", "3"}, {.output_piped = true}),
-               refused + "/dev/stdout\n", 1);
-    // A device takes both: /dev/null as the charset and as the console checks a tileset.
-    expect_run(run({"in.bmp", "/dev/null"}, {.output_file = "/dev/null"}), "", 0);
+    const test::run_options closed{.output_closed = true};
+    const test::run_options to_file{.output_file = path("console.txt")};
+    struct console_case {
+        std::vector<std::string> args;
+        test::run_options how;
+        std::string says;
+        int status;
+    };
+    for (const console_case& c : std::vector<console_case>{
+             {{"in.bmp", "out.bin"}, closed, "", 0},
+             {{"in.bmp", "console.txt"}, to_file, refused + "console.txt\n", 1},
+             {{"in.bmp", "/dev/stdout"}, closed, "", 1},
+             {{"in.bmp", "/dev/stdout"}, to_file, refused + "/dev/stdout\n", 1},
+             {{"in.bmp", "/dev/stdout", "3"}, {.output_piped = true}, refused + "/dev/stdout\n", 1},
+             {{"in.bmp", "/dev/null"}, {.output_file = "/dev/null"}, "", 0}}) {
+        if (options.windows && c.args[1].rfind("/dev/", 0) == 0) continue;
+        SCOPED_TRACE(c.args[1] + (c.how.output_closed ? ", closed" : ""));
+        expect_run(run(c.args, c.how), c.says, c.status);
+    }
+    EXPECT_EQ(test::read_file(path("out.bin")), test::expected_charset(tileset, 256));
 }
 
 // A failed write (past a file-size limit, as on a full disk) leaves every file

@@ -551,17 +551,6 @@ bool taken_draw(void* draw, std::size_t size) {
     return true;
 }
 
-// A descriptor, closed at the end of the test.
-struct descriptor_guard {
-    int file;
-    explicit descriptor_guard(int opened) : file{opened} {}
-    descriptor_guard(const descriptor_guard&) = delete;
-    descriptor_guard& operator=(const descriptor_guard&) = delete;
-    ~descriptor_guard() {
-        if (file >= 0) close(file);
-    }
-};
-
 TEST_F(write_path, what_a_replacement_turns_on) {
     struct detail {
         const char* what;
@@ -572,31 +561,30 @@ TEST_F(write_path, what_a_replacement_turns_on) {
         bool replaced;                                    // a new file, else the same one
         std::function<void(const std::string&)> check{};  // what else must hold
     };
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> terminal{nullptr, &std::fclose};
-    const descriptor_guard master{posix_openpt(O_RDWR | O_NOCTTY)};
+    file_handle terminal;
+    const file_handle master{fdopen(posix_openpt(O_RDWR | O_NOCTTY), "r+")};
+    std::string limited = acl_for_nobody();  // then user 65534 may only read, as after
+    limited[14] = 4;                         // setfacl -m u:nobody:r
     const std::vector<detail> details = {
 #if !defined(GLYPHOR_PORTABLE)
         {"an ACL changed after the folder's default ACL gave it one (setfacl -m u:nobody:r)",
          [&](std::string& lacking) {
              const std::string folder = dir.file("shared");
              fs::create_directory(folder);
-             std::string acl = acl_for_nobody();
+             const std::string acl = acl_for_nobody();
              const std::string path = folder + "/old.bin";
              const bool inherits = setxattr(folder.c_str(), "system.posix_acl_default", acl.data(),
                                             acl.size(), 0) == 0;
              save(path, old_charset);
-             acl[14] = 4;  // then user 65534 may only read
-             if (!inherits || setxattr(path.c_str(), "system.posix_acl_access", acl.data(),
-                                       acl.size(), 0) != 0) {
+             if (!inherits || setxattr(path.c_str(), "system.posix_acl_access", limited.data(),
+                                       limited.size(), 0) != 0) {
                  lacking = "a file system with ACLs";
              }
              return path;
          },
          write_outcome::written, false,
          [&](const std::string& path) {
-             std::string acl = acl_for_nobody();
-             acl[14] = 4;
-             EXPECT_EQ(attributes(path)["system.posix_acl_access"], acl);
+             EXPECT_EQ(attributes(path)["system.posix_acl_access"], limited);
          }},
         {"a file system that lists no attributes (ENOTSUP)",
          [&](std::string&) {
@@ -636,10 +624,9 @@ TEST_F(write_path, what_a_replacement_turns_on) {
          }},
         {"the console's own terminal",
          [&](std::string& lacking) {
+             const int pty = master ? fileno(master.get()) : -1;
              const char* name =
-                 master.file < 0 || grantpt(master.file) != 0 || unlockpt(master.file) != 0
-                     ? nullptr
-                     : ptsname(master.file);
+                 pty < 0 || grantpt(pty) != 0 || unlockpt(pty) != 0 ? nullptr : ptsname(pty);
              terminal.reset(name != nullptr ? std::fopen(name, "w") : nullptr);
              if (!terminal) lacking = "a pseudo-terminal (/dev/pts)";
              console = terminal.get();
