@@ -47,41 +47,6 @@ TEST(packer, every_colour_follows_the_plain_average) {
     EXPECT_EQ(wrong, 0);
 }
 
-// Each pixel of a tile row lands in its own bit, whatever its neighbours are.
-TEST(packer, every_pattern_of_a_tile_row_comes_out_as_drawn) {
-    for (unsigned pattern = 0; pattern < 256; ++pattern) {
-        std::uint8_t row[24];
-        for (std::size_t pixel = 0; pixel < 8; ++pixel) {
-            // Light and dark pixels one step either side of the threshold.
-            const bool light = ((pattern >> (7 - pixel)) & 1U) != 0;
-            row[pixel * 3] = light ? 129 : 127;
-            row[pixel * 3 + 1] = 128;
-            row[pixel * 3 + 2] = light ? 127 : 128;
-        }
-        EXPECT_EQ(pack_pixel_row(row), pattern);
-    }
-}
-
-TEST(packer, pixels_land_in_their_tile_row_and_bit) {
-    struct probe {
-        int x, y;
-        std::size_t byte;
-        std::uint8_t bit;
-    };
-    for (const probe p : {probe{0, 0, 0, 0x80}, probe{255, 63, 2047, 0x01}, probe{8, 0, 8, 0x80},
-                          probe{0, 8, 256, 0x80}, probe{13, 2, 8 + 2, 0x04},
-                          probe{100, 45, (5 * 32 + 12) * 8 + 5, 0x08}}) {
-        for (const bool top_down : {false, true}) {
-            SCOPED_TRACE(testing::Message() << p.x << "," << p.y << (top_down ? " top-down" : ""));
-            bmp::rgb_image image{256, 64};
-            image.at(p.x, p.y) = {255, 255, 255};
-            std::vector<std::uint8_t> expected(charset_size, 0);
-            expected[p.byte] = p.bit;
-            EXPECT_EQ(pack(image, 256, top_down), expected);
-        }
-    }
-}
-
 TEST(packer, matches_the_pixel_by_pixel_model_and_leaves_unemitted_tiles_zero) {
     for (const unsigned seed : {10U, 11U}) {
         const bmp::rgb_image image = test::random_tileset(seed);

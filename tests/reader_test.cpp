@@ -86,10 +86,5 @@ TEST_F(reader_test, a_pipe_is_read_up_to_the_end_of_the_pixels_and_no_further) {
     }
 }
 
-TEST_F(reader_test, missing_files_and_folders_do_not_open) {
-    EXPECT_EQ(load_tileset(dir.file("missing.bmp").c_str()).outcome, load_outcome::open_failed);
-    EXPECT_EQ(load_tileset(dir.path().c_str()).outcome, load_outcome::open_failed);
-}
-
 }  // namespace
 }  // namespace glyphor
