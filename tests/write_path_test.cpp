@@ -572,7 +572,7 @@ TEST_F(write_path, what_a_replacement_turns_on) {
              const std::string folder = dir.file("shared");
              fs::create_directory(folder);
              const std::string acl = acl_for_nobody();
-             const std::string path = folder + "/old.bin";
+             std::string path = folder + "/old.bin";
              const bool inherits = setxattr(folder.c_str(), "system.posix_acl_default", acl.data(),
                                             acl.size(), 0) == 0;
              save(path, old_charset);
