@@ -35,7 +35,7 @@ TEST_F(reader_test, each_case_loads_as_stored_or_is_refused_with_what_was_found)
     add("bit fields, no file size", 2, 0xFFFFFFFFU, load_outcome::loaded);
     add("header size 7", 14, 7, load_outcome::loaded);
     add("9 planes", 26, 9U | (24U << 16U), load_outcome::loaded);  // then the 24 bits again
-    add("signature BN", 0, 0x4E42 | (good[2] << 16U) | (good[3] << 24U));
+    add("signature BN", 0, (bmp::get_le32(good, 0) & 0xFFFF00FFU) | 0x4E00U);
     add("offset 55", 10, 55);
     add("offset 2^31 - 1", 10, 0x7FFFFFFFU);
     add("offset 2^32 - 1", 10, 0xFFFFFFFFU);
