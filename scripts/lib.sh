@@ -20,6 +20,26 @@ need_packages() {
         apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
+# lacking STAGE WHAT: says in one line that STAGE (or a part of it) needs WHAT,
+# which this machine lacks and a VM or a privileged container gives, and goes
+# on without it; in CI, which runs as root on a whole machine and leaves
+# nothing out, it fails the stage instead.
+lacking() {
+    if [ -n "${CI:-}" ]; then
+        echo "$1: cannot run in CI: it needs $2"
+        exit 1
+    fi
+    echo "$1: not run: it needs $2 (a VM or a privileged container gives it)"
+}
+
+# write_path_needs STAGE: the line, before the tests run, that says what the
+# write path tests need and leave out where it is missing.
+write_path_needs() {
+    echo "$1: the write path tests of a bind mount and a user namespace need root with" \
+        "CAP_SYS_ADMIN, those of ACLs and chattr's flags root on ext4 or XFS (a VM or a" \
+        "privileged container gives them); where one is missing, it says so and is left out"
+}
+
 # The Debian packages that build the web page's module: clang and lld for
 # wasm32, llvm-ar, wasi-libc and libc++ (cmake/wasm32-wasi.cmake).
 web_packages=(clang-14 lld-14 llvm-14 wasi-libc libc++-14-dev-wasm32 libc++abi-14-dev-wasm32

@@ -214,7 +214,7 @@ struct entry {
 bool find(const char* path, entry& at) {
     char text[PATH_MAX];
     const std::size_t length = std::strlen(path);
-    if (length >= sizeof text) return false;
+    if (length >= sizeof text) return false;  // never, after open: kept for the copy
     std::memcpy(text, path, length + 1);
     at.folder = descriptor{AT_FDCWD};
     for (int links = 0; links <= 40; ++links) {  // as many as the kernel follows

@@ -24,23 +24,6 @@ std::vector<std::uint8_t> pack(const bmp::rgb_image& image, int tile_count, bool
     return {charset.get(), charset.get() + charset_size};
 }
 
-TEST(packer, threshold_is_the_plain_average_of_the_three_bytes) {
-    struct sample {
-        bmp::rgb colour;
-        bool light;
-    };
-    for (const sample s :
-         {sample{{128, 128, 127}, false}, sample{{128, 128, 128}, true},
-          sample{{0, 255, 255}, true}, sample{{255, 0, 0}, false}, sample{{0, 0, 255}, false},
-          sample{{255, 255, 255}, true}, sample{{0, 0, 0}, false}, sample{{255, 129, 0}, true}}) {
-        std::uint8_t pixel[3] = {s.colour.blue, s.colour.green, s.colour.red};
-        std::uint8_t row[24] = {};
-        std::memcpy(row + 9, pixel, 3);  // fourth pixel from the left: bit 4
-        EXPECT_EQ(pack_pixel_row(row), s.light ? 0x10 : 0x00)
-            << int{s.colour.red} << "," << int{s.colour.green} << "," << int{s.colour.blue};
-    }
-}
-
 // Every colour, each once, with the eight pixels of a tile row taking turns
 // at each position: light exactly when the three bytes add up to 384 or more.
 TEST(packer, every_colour_follows_the_plain_average) {
@@ -64,41 +47,6 @@ TEST(packer, every_colour_follows_the_plain_average) {
     EXPECT_EQ(wrong, 0);
 }
 
-// Each pixel of a tile row lands in its own bit, whatever its neighbours are.
-TEST(packer, every_pattern_of_a_tile_row_comes_out_as_drawn) {
-    for (unsigned pattern = 0; pattern < 256; ++pattern) {
-        std::uint8_t row[24];
-        for (std::size_t pixel = 0; pixel < 8; ++pixel) {
-            // Light and dark pixels one step either side of the threshold.
-            const bool light = ((pattern >> (7 - pixel)) & 1U) != 0;
-            row[pixel * 3] = light ? 129 : 127;
-            row[pixel * 3 + 1] = 128;
-            row[pixel * 3 + 2] = light ? 127 : 128;
-        }
-        EXPECT_EQ(pack_pixel_row(row), pattern);
-    }
-}
-
-TEST(packer, pixels_land_in_their_tile_row_and_bit) {
-    struct probe {
-        int x, y;
-        std::size_t byte;
-        std::uint8_t bit;
-    };
-    for (const probe p : {probe{0, 0, 0, 0x80}, probe{255, 63, 2047, 0x01}, probe{8, 0, 8, 0x80},
-                          probe{0, 8, 256, 0x80}, probe{13, 2, 8 + 2, 0x04},
-                          probe{100, 45, (5 * 32 + 12) * 8 + 5, 0x08}}) {
-        for (const bool top_down : {false, true}) {
-            SCOPED_TRACE(testing::Message() << p.x << "," << p.y << (top_down ? " top-down" : ""));
-            bmp::rgb_image image{256, 64};
-            image.at(p.x, p.y) = {255, 255, 255};
-            std::vector<std::uint8_t> expected(charset_size, 0);
-            expected[p.byte] = p.bit;
-            EXPECT_EQ(pack(image, 256, top_down), expected);
-        }
-    }
-}
-
 TEST(packer, matches_the_pixel_by_pixel_model_and_leaves_unemitted_tiles_zero) {
     for (const unsigned seed : {10U, 11U}) {
         const bmp::rgb_image image = test::random_tileset(seed);
@@ -113,13 +61,6 @@ TEST(packer, matches_the_pixel_by_pixel_model_and_leaves_unemitted_tiles_zero) {
     }
 }
 
-TEST(packer, solid_white_and_black_tilesets) {
-    EXPECT_EQ(pack(bmp::rgb_image{256, 64, {255, 255, 255}}, 256),
-              std::vector<std::uint8_t>(charset_size, 0xFF));
-    EXPECT_EQ(pack(bmp::rgb_image{256, 64, {127, 127, 127}}, 256),
-              std::vector<std::uint8_t>(charset_size, 0x00));
-}
-
 struct writer_test : ::testing::Test {
     test::temp_dir dir;
     std::uint8_t charset[charset_size];
@@ -128,16 +69,6 @@ struct writer_test : ::testing::Test {
             charset[i] = static_cast<std::uint8_t>(i * 7);
     }
 };
-
-TEST_F(writer_test, writes_exactly_the_first_tiles_and_replaces_an_existing_file) {
-    const std::string path = dir.file("out.bin");
-    for (const int count : {256, 1, 32}) {
-        ASSERT_EQ(write_charset(path.c_str(), charset, count), write_outcome::written);
-        EXPECT_EQ(test::read_file(path),
-                  std::vector<std::uint8_t>(
-                      charset, charset + static_cast<std::size_t>(count) * bytes_per_tile));
-    }
-}
 
 TEST_F(writer_test, reports_create_and_write_failures_and_leaves_a_device_alone) {
     EXPECT_EQ(write_charset(dir.file("no/such/folder.bin").c_str(), charset, 1),

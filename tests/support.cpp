@@ -5,9 +5,11 @@
 #include <unistd.h>
 #include <csignal>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
 #include <random>
 #include <stdexcept>
 #include <utility>
@@ -97,6 +99,94 @@ std::vector<std::uint8_t> random_bytes(std::size_t n) {
     std::vector<std::uint8_t> bytes(n);
     for (std::uint8_t& byte : bytes) byte = static_cast<std::uint8_t>(random());
     return bytes;
+}
+
+std::vector<tileset_case> tileset_cases() {
+    using bytes = std::vector<std::uint8_t>;
+    const bmp::rgb_image image = random_tileset(21);
+    const bytes plain = bmp::encode(image);
+    auto patched = [](bytes file, std::size_t at, std::uint32_t value) {
+        bmp::put_le32(file, at, value);
+        return file;
+    };
+    const std::uint32_t size = static_cast<std::uint32_t>(plain.size());
+    bytes trailing = plain;
+    trailing.insert(trailing.end(), 5000, 0xEE);  // bytes after the pixels are ignored
+    // A PNG signature, then zeros. (Made at its full size at once: g++ 12 at -O3
+    // takes the growth of an 8-byte vector for an overflow, -Warray-bounds.)
+    bytes png(plain.size(), 0);
+    constexpr std::uint8_t png_signature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    std::copy(std::begin(png_signature), std::end(png_signature), png.begin());
+    const bytes narrow = bmp::encode(bmp::rgb_image{128, 64});
+    const std::vector<tile_count_case> all = {{"256", 256}};
+    const std::vector<tile_count_case> none = {{"0", 0}};
+    const load_outcome not_bmp = load_outcome::not_bmp;
+    const load_outcome geometry = load_outcome::bad_geometry;
+    return {
+        // The count, read like atoi's and checked against 0..256.
+        {"count.bmp",
+         bmp::encode(random_tileset(20)),
+         {{"256", 256},
+          {"0", 0},
+          {"1", 1},
+          {"32", 32},
+          {"128", 128},
+          {"12abc", 12},
+          {" 7", 7},
+          {"+7", 7},
+          {"\t 0009x", 9},
+          {"abc", 0},
+          {"", 0},
+          {"-0", 0},
+          {"１２", 0},  // full-width digits are not digits
+          {"257", -1},
+          {"-1", -1},
+          {"2147483647", -1},
+          {"2147483648", -1},
+          {"4294967296", -1},
+          {"4294967552", -1},
+          {"-4294967296", -1},
+          {"99999999999999999999999", -1}}},
+        // Every accepted layout, and pixels wherever the offset points: in the
+        // header itself, right after it, or past a gap of three pixel blocks.
+        {"plain.bmp", plain, all},
+        {"top-down.bmp", bmp::encode(image, {.top_down = true}), all},
+        {"v4.bmp", bmp::encode(image, {.info_header_size = 108}), all},
+        {"v5-top-down.bmp", bmp::encode(image, {.top_down = true, .info_header_size = 124}), all},
+        {"gap.bmp", bmp::encode(image, {.compression = 1, .gap = 1024}), all},
+        {"far-gap.bmp", bmp::encode(image, {.top_down = true, .gap = 150000}), {{"100", 100}}},
+        {"trailing.bmp", trailing, all},
+        {"white.bmp", bmp::encode(bmp::rgb_image{256, 64, {255, 255, 255}}), all},
+        {"from-zero.bmp", patched(plain, 10, 0), {{"64", 64}}},
+        {"offset-20.bmp", patched(plain, 10, 20), all},
+        {"offset-33.bmp", patched(plain, 10, 33), all},
+        {"offset-34.bmp", patched(plain, 10, 34), all},
+        {"offset-35.bmp", patched(plain, 10, 35), all},
+        // Files that hold no whole tileset.
+        {"broken.png", png, all, not_bmp},
+        {"header-cut.bmp", bytes(plain.begin(), plain.begin() + 33), all, not_bmp},
+        {"pixels-cut.bmp", bytes(plain.begin(), plain.end() - 100), all, not_bmp},
+        {"one-byte-short.bmp", bytes(plain.begin(), plain.end() - 1), all, not_bmp},
+        {"offset-far.bmp", patched(plain, 10, 0x80000000U), all, not_bmp},
+        {"offset-end.bmp", patched(plain, 10, size), all, not_bmp},
+        {"offset-past-end.bmp", patched(plain, 10, size + 10), all, not_bmp},
+        {"empty.bmp", {}, all, not_bmp},
+        // Tilesets of another size or depth, refused whatever the count.
+        {"32-bits.bmp", bmp::encode(bmp::rgb_image{256, 64}, {.bits_per_pixel = 32}), none,
+         geometry, "256x64, 32 bits"},
+        {"8-bits.bmp",
+         bmp::encode(bmp::rgb_image{256, 64}, {.top_down = true, .bits_per_pixel = 8}), none,
+         geometry, "256x64, 8 bits"},
+        {"narrow.bmp", narrow, none, geometry, "128x64, 24 bits"},
+        {"short.bmp", bmp::encode(bmp::rgb_image{256, 63}), none, geometry, "256x63, 24 bits"},
+        // The header is 34 bytes: they alone are enough to find the geometry.
+        {"header-only.bmp", bytes(narrow.begin(), narrow.begin() + 34), all, geometry,
+         "128x64, 24 bits"},
+        {"negative-width.bmp", patched(plain, 18, static_cast<std::uint32_t>(-256)), all, geometry,
+         "-256x64, 24 bits"},
+        // -2^31 rows have no 32-bit absolute value.
+        {"tall.bmp", patched(plain, 22, 0x80000000U), all, geometry, "256x2147483648, 24 bits"},
+    };
 }
 
 std::optional<piped_tileset> read_tileset_through_pipe(const std::uint8_t* bytes,

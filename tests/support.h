@@ -44,6 +44,22 @@ std::vector<std::uint8_t> expected_charset(const std::uint8_t* block, bool botto
 std::vector<std::uint8_t> expected_charset(const std::vector<std::uint8_t>& bmp_file,
                                            int tile_count);
 
+// A tileset file as a user could give it, with the counts to give with it: the
+// command-line suite, the reader's tests and the web page's test
+// (web/test/make_cases.cpp) are all given these.
+struct tile_count_case {
+    std::string text;
+    int tiles;  // -1: outside 0..256
+};
+struct tileset_case {
+    std::string name;
+    std::vector<std::uint8_t> bytes;
+    std::vector<tile_count_case> counts;
+    load_outcome outcome = load_outcome::loaded;
+    std::string actual{};  // for bad_geometry, as the message gives it: "128x64, 24 bits"
+};
+std::vector<tileset_case> tileset_cases();
+
 // n pseudo-random bytes, the same for the same n.
 std::vector<std::uint8_t> random_bytes(std::size_t n);
 

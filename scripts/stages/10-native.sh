@@ -3,4 +3,5 @@
 set -euo pipefail
 . scripts/lib.sh
 need_packages cmake make g++ googletest libgtest-dev libgmock-dev
+write_path_needs native
 cmake --workflow --preset test

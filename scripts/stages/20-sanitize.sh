@@ -6,5 +6,6 @@
 set -euo pipefail
 . scripts/lib.sh
 need_packages cmake make clang libclang-rt-14-dev llvm g++ googletest libgtest-dev libgmock-dev
+write_path_needs sanitize
 echo "sanitize: the two out-of-memory tests are not built here: AddressSanitizer replaces malloc and cannot start under their memory limits; the native stage runs them"
 cmake --workflow --preset sanitize

@@ -6,6 +6,7 @@
 set -euo pipefail
 . scripts/lib.sh
 need_packages cmake make g++ googletest libgtest-dev libgmock-dev strace python3 util-linux acl
+write_path_needs portable
 export CMAKE_BUILD_PARALLEL_LEVEL="${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}"
 echo "portable: the tests of ACLs, attributes and chattr's flags are not built here: this build reads none of them, as on the BSDs"
 cmake --workflow --preset portable
