@@ -31,11 +31,28 @@ export async function openPage(browser, file) {
   return page;
 }
 
-// Drops a file of these bytes on the page, as a user's drop does.
-export function dropFile(page, name, bytes) {
-  return page.evaluate((fileName, content) => {
-    const transfer = new DataTransfer();
-    transfer.items.add(new File([new Uint8Array(content)], fileName));
-    document.dispatchEvent(new DragEvent('drop', { dataTransfer: transfer, bubbles: true }));
-  }, name, [...bytes]);
+// Drops a file of these bytes on the page, as a user's drop does. Its reading
+// may instead fail ('gone', a file removed since), take some ms, or wait for
+// window.release() ('held'), as a large file's does; the drop's data is then a
+// plain object, as a browser's own would not keep the file's changed reader.
+export function dropFile(page, name, bytes, reading = 'drop') {
+  return page.evaluate((fileName, content, how) => {
+    const file = new File([new Uint8Array(content)], fileName);
+    if (how === 'drop') {
+      const transfer = new DataTransfer();
+      transfer.items.add(file);
+      return document.dispatchEvent(new DragEvent('drop', { dataTransfer: transfer, bubbles: true }));
+    }
+    const read = how === 'gone'
+      ? () => Promise.reject(new DOMException('gone', 'NotReadableError'))
+      : file.arrayBuffer.bind(file);
+    const until = new Promise((done) => {
+      if (how === 'held') window.release = done;
+      else setTimeout(done, how === 'gone' ? 0 : how);
+    });
+    file.arrayBuffer = () => until.then(read);
+    const drop = new Event('drop', { bubbles: true });
+    Object.defineProperty(drop, 'dataTransfer', { value: { files: [file] } });
+    return document.dispatchEvent(drop);
+  }, name, [...bytes], reading);
 }

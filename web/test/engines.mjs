@@ -58,7 +58,7 @@ const notes = join(work, 'notes.txt');
 const cases = [[sample, '256', glyphorRun], [sample, '64', glyphorRun], [sample, '', glyphorRun],
                [sample, '257', glyphorRun], [png, '256', recipeRun], [png, '1', recipeRun],
                [notes, '256', glyphorRun]].map(([file, count, run]) => {
-  const expected = run(file, count === '' ? '256' : count);
+  const expected = run(file, count);
   const saved = expected.charset && expected.charset.length > 0
     ? `${charsetName(file)} ${expected.charset.toString('hex')}` : 'none';
   return { file, count, expected: { message: expected.message, saved } };
@@ -70,7 +70,6 @@ async function runCases(engine, convert) {
     const got = await convert(basename(file), readFileSync(file).toString('base64'), count);
     const what = `${engine}: ${basename(file)} with count ${JSON.stringify(count)}`;
     expectEqual(`${what}: message`, got.message, expected.message);
-    expectEqual(`${what}: download`, got.saved.slice(0, 400), expected.saved.slice(0, 400));
     expectEqual(`${what}: download's bytes`, got.saved, expected.saved);
   }
 }

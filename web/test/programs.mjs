@@ -40,13 +40,15 @@ export function programs(bin, work) {
     return { message: afterBanner, charset: existsSync(file) ? readFileSync(file) : null };
   };
   const shellWord = (text) => `'${text.replaceAll("'", "'\\''")}'`;
+  // An empty count is the count left out, as the page's empty field is.
+  const countWord = (count) => (count === '' ? '' : ` ${shellWord(count)}`);
   const glyphorRun = (file, count) => programRun(
-    `${shellWord(glyphor)} ${shellWord(file)} ${shellWord(charsetName(file))} ${shellWord(count)}`,
+    `${shellWord(glyphor)} ${shellWord(file)} ${shellWord(charsetName(file))}${countWord(count)}`,
     charsetName(file));
   // The README's recipe for PNG art, and glyphor after it.
   const recipeRun = (file, count) => programRun(
     `convert ${shellWord(file)} -background black -alpha remove -type truecolor bmp:- | ` +
-    `${shellWord(glyphor)} /dev/stdin ${shellWord(charsetName(file))} ${shellWord(count)}`,
+    `${shellWord(glyphor)} /dev/stdin ${shellWord(charsetName(file))}${countWord(count)}`,
     charsetName(file));
   return { charsetName, programRun, shellWord, glyphorRun, recipeRun };
 }
