@@ -6,24 +6,19 @@ and the manual pages promise.
 
     scripts/faults.py BUILD_DIR     (BUILD_DIR holds glyphor and glyphor-preview)
 
-Each scenario is first run without a fault under `strace -f`. Every call after
-the first rt_sigaction (main's first act; before it is the C library's
-start-up), but brk and exit_group, is an injection point: the k-th call of a
-name after start-up is failed as `-e inject=NAME:error=E:when=P+k`, P being how
-often the start-up made that call, with each error E that call can return.
-A single fault the program reacts to (it fails and makes further calls, or it
-goes on by another path) is followed by a second fault at each call it made
-after the first, with each of that call's errors. strace keeps one injection a
-call name, so two faults on one name share the first fault's error, as
-`when=N1..N2+(N2-N1)`.
+Every call after the first rt_sigaction (main's first act) of a run without a
+fault, but brk and exit_group, is failed with each error it can return; after a
+single fault the program reacts to, each call it made after it is failed too.
 
 Prints every failing run as a command to paste, then `N passed, N failed`;
 exits non-zero when a run failed or fewer points were injected than counted.
 """
 
 import concurrent.futures
+import contextlib
 import dataclasses
 import os
+import pathlib
 import re
 import shlex
 import shutil
@@ -33,99 +28,83 @@ import sys
 import tempfile
 import threading
 
-# The errors a call can really return, by what it does; EIO for any call.
 WRITES = {"write", "pwrite64", "writev", "pwritev", "pwritev2"}
 READS = {"read", "pread64", "readv", "preadv", "preadv2"}
 OPENS = {"open", "openat", "openat2", "creat"}
-CLOSES = {"close"}
 # brk never fails with an error code (it returns the old break instead), and
 # exit_group does not return.
 NOT_INJECTED = {"brk", "exit_group"}
+# The errors a call can really return, by what it does, after EIO for any call; the calls
+# whose refusal sends the output another way (written in place when its owner, attributes
+# or place cannot be given to a new file) with the errors that do.
+ERRORS = [(WRITES | {"fsync"}, ["ENOSPC", "EDQUOT"]), (OPENS, ["EACCES", "EMFILE", "ENOMEM"]),
+          (READS | WRITES | {"close"}, ["EINTR"]), ({"fchown"}, ["EPERM", "EINVAL", "ENOSYS"]),
+          ({"fchmod"}, ["EPERM"]), ({"flistxattr"}, ["EOPNOTSUPP", "ERANGE"]),
+          ({"fgetxattr"}, ["ENODATA", "ERANGE"]), ({"renameat"}, ["EBUSY", "EXDEV", "EPERM"]),
+          ({"rt_sigprocmask"}, ["EINVAL"])]
 
 
 def errors_of(name):
+    # getrandom, asked to block, fails only by a signal on a kernel with statx (4.11), which
+    # glyphor needs; the C library's arc4random (a portable build's) aborts on the others.
     if name == "getrandom":
-        # Asked to block, it fails only by a signal, on a kernel with statx
-        # (4.11), which glyphor needs; the C library's arc4random (a portable
-        # build's) aborts on the errors no such kernel gives.
         return ["EINTR"]
-    errors = ["EIO"]
-    if name in WRITES | {"fsync"}:
-        errors += ["ENOSPC", "EDQUOT"]
-    if name in OPENS:
-        errors += ["EACCES", "EMFILE", "ENOMEM"]
-    if name in READS | WRITES | CLOSES:
-        errors += ["EINTR"]
-    # The calls whose refusal sends the output another way: written in place
-    # when its owner, attributes or place cannot be given to a new file.
-    errors += {"fchown": ["EPERM", "EINVAL", "ENOSYS"], "fchmod": ["EPERM"],
-               "flistxattr": ["EOPNOTSUPP", "ERANGE"], "fgetxattr": ["ENODATA", "ERANGE"],
-               "renameat": ["EBUSY", "EXDEV", "EPERM"],
-               "rt_sigprocmask": ["EINVAL"]}.get(name, [])
-    return errors
+    return ["EIO"] + [e for names, errors in ERRORS if name in names for e in errors]
 
 
 UMASK = 0o022
+FIELDS = ("kind", "inode", "mode", "links", "bytes", "target", "mtime")  # an entry's
 TIMEOUT = 60
 
 
 @dataclasses.dataclass(eq=False)
 class Scenario:
     name: str
-    program: str  # "glyphor" or "glyphor-preview"
     setup: list  # shell commands that fill an empty folder
-    args: list
+    program: str = "glyphor"  # or "glyphor-preview"
+    args: tuple = ("tileset.bmp", "charset.bin")
     # What the run may change: ("file", PATH) a file replaced as a whole,
     # PATH being the file a symbolic link leads to; ("in place", PATHS) a
     # file written in place under all its names; ("stdout",) the charset or
     # picture into the standard output pipe; None: nothing.
-    output: tuple = None
+    output: tuple = ("file", "charset.bin")
     stdin: str = None  # a file of the folder fed through a pipe
     tiles: int = 256
     refused: bool = False  # the output is refused without a fault
 
 
 def scenarios(tileset, charset):
-    t, c = shlex.quote(tileset), shlex.quote(charset)
     old = "printf 'an older file\\n' >"
-    base = [f"cp {t} tileset.bmp", "echo notes >notes.txt"]
+    base = [f"cp {shlex.quote(tileset)} tileset.bmp", "echo notes >notes.txt"]
+    kept = base + [f"{old} charset.bin", "chmod 640 charset.bin"]
+    preview = [f"cp {shlex.quote(charset)} charset.bin"]
     return [
-        Scenario("new output", "glyphor", base, ["tileset.bmp", "charset.bin"],
-                 ("file", "charset.bin")),
-        Scenario("existing output", "glyphor",
-                 base + [f"{old} charset.bin", "chmod 640 charset.bin"],
-                 ["tileset.bmp", "charset.bin"], ("file", "charset.bin")),
-        Scenario("symbolic link", "glyphor",
-                 base + ["mkdir target", f"{old} target/charset.bin",
-                         "chmod 640 target/charset.bin",
-                         "ln -s target/charset.bin charset.bin"],
-                 ["tileset.bmp", "charset.bin"], ("file", "target/charset.bin")),
-        Scenario("hard link", "glyphor",
-                 base + [f"{old} charset.bin", "chmod 640 charset.bin",
-                         "ln charset.bin other.bin"],
-                 ["tileset.bmp", "charset.bin"],
-                 ("in place", ["charset.bin", "other.bin"])),
-        Scenario("tileset from a pipe", "glyphor", base,
-                 ["/dev/stdin", "charset.bin"], ("file", "charset.bin"),
+        Scenario("new output", base),
+        Scenario("existing output", kept),
+        Scenario("symbolic link", base + ["mkdir target", f"{old} target/charset.bin",
+                                          "chmod 640 target/charset.bin",
+                                          "ln -s target/charset.bin charset.bin"],
+                 output=("file", "target/charset.bin")),
+        Scenario("hard link", kept + ["ln charset.bin other.bin"],
+                 output=("in place", ["charset.bin", "other.bin"])),
+        Scenario("tileset from a pipe", base, args=("/dev/stdin", "charset.bin"),
                  stdin="tileset.bmp"),
-        Scenario("charset into the console's pipe", "glyphor", base,
-                 ["tileset.bmp", "/dev/stdout"], None, refused=True),
-        Scenario("count of 0", "glyphor", base + [f"{old} charset.bin"],
-                 ["tileset.bmp", "charset.bin", "0"], None, tiles=0),
-        Scenario("tileset as output", "glyphor", base + ["chmod 640 tileset.bmp"],
-                 ["tileset.bmp", "tileset.bmp"], ("file", "tileset.bmp")),
-        Scenario("new picture", "glyphor-preview", [f"cp {c} charset.bin"],
-                 ["charset.bin", "preview.bmp"], ("file", "preview.bmp")),
-        Scenario("existing picture", "glyphor-preview",
-                 [f"cp {c} charset.bin", f"{old} preview.bmp", "chmod 640 preview.bmp"],
-                 ["charset.bin", "preview.bmp"], ("file", "preview.bmp")),
-        Scenario("picture into a pipe", "glyphor-preview", [f"cp {c} charset.bin"],
-                 ["charset.bin", "/dev/stdout"], ("stdout",)),
+        Scenario("charset into the console's pipe", base, args=("tileset.bmp", "/dev/stdout"),
+                 output=None, refused=True),
+        Scenario("count of 0", base + [f"{old} charset.bin"],
+                 args=("tileset.bmp", "charset.bin", "0"), output=None, tiles=0),
+        Scenario("tileset as output", base + ["chmod 640 tileset.bmp"],
+                 args=("tileset.bmp", "tileset.bmp"), output=("file", "tileset.bmp")),
+    ] + [Scenario(name, preview + setup, "glyphor-preview", ("charset.bin", out), output)
+         for name, setup, out, output in [
+             ("new picture", [], "preview.bmp", ("file", "preview.bmp")),
+             ("existing picture", [f"{old} preview.bmp", "chmod 640 preview.bmp"],
+              "preview.bmp", ("file", "preview.bmp")),
+             ("picture into a pipe", [], "/dev/stdout", ("stdout",))]
     ] + ([  # giving a file to its owner needs root
-        Scenario("another's output, a default ACL", "glyphor",
-                 base + ["setfacl -d -m u:65534:rw .", f"{old} charset.bin",
-                         "chmod 640 charset.bin", "chown 1234:1234 charset.bin"],
-                 ["tileset.bmp", "charset.bin"], ("file", "charset.bin")),
+        Scenario("another's output, a default ACL",
+                 kept[:2] + ["setfacl -d -m u:65534:rw ."] + kept[2:] +
+                 ["chown 1234:1234 charset.bin"]),
     ] if os.geteuid() == 0 else [])
 
 
@@ -158,14 +137,13 @@ KILLED = re.compile(r"^(?:\d+ +)?\+\+\+ killed by (SIG\w+)")
 
 def parse_trace(path, run):
     with open(path, errors="replace") as trace:
-        for line in trace:
-            line = line.rstrip("\n")
+        for line in trace.read().splitlines():
             if match := CALL.match(line):
-                run.calls.append(Call(match.group(1), match.group(1) + "(" + match.group(2)))
+                run.calls.append(Call(match[1], match[1] + "(" + match[2]))
             elif match := EXITED.match(line):
-                run.status = int(match.group(1))
+                run.status = int(match[1])
             elif match := KILLED.match(line):
-                run.signal = match.group(1)
+                run.signal = match[1]
     if run.status is None and run.signal is None:
         run.problem = "the trace does not say how the program ended"
 
@@ -176,24 +154,15 @@ def occurrence(calls, index):
     return sum(1 for call in calls[: index + 1] if call.name == name)
 
 
-def start_of_main(calls):
-    for index, call in enumerate(calls):
-        if call.name == "rt_sigaction":
-            return index
-    return None
-
-
 def inject_options(faults):
     """faults: [(name, error, occurrence)], at most two. strace keeps one
     injection a name: two on one name become one range with the first
     error, its step leading from the first straight to the second."""
     if len(faults) == 2 and faults[0][0] == faults[1][0]:
         (name, error, first), (_, _, second) = faults
-        return ["-e", f"inject={name}:error={error}:when={first}..{second}+{second - first}"]
-    options = []
-    for name, error, when in faults:
-        options += ["-e", f"inject={name}:error={error}:when={when}"]
-    return options
+        faults = [(name, error, f"{first}..{second}+{second - first}")]
+    return [o for name, error, when in faults
+            for o in ("-e", f"inject={name}:error={error}:when={when}")]
 
 
 class Harness:
@@ -216,54 +185,51 @@ class Harness:
         the folder's entries before and after the run. A case that names a
         file in /dev sees the links there too; such cases run one at a time,
         and what one of them changed in /dev is put back after it."""
-        if not any(arg.startswith("/dev/") for arg in sc.args):
-            return self.run_in_folder(sc, faults, limit, traced)
-        with self.devices:
-            links = device_links()
-            run, before, after = self.run_in_folder(sc, faults, limit, traced)
-            links_after = device_links()
+        devices = any(arg.startswith("/dev/") for arg in sc.args)
+        with self.devices if devices else contextlib.nullcontext():
+            links = device_links() if devices else {}
+            home = tempfile.mkdtemp(dir=self.scratch)
+            try:
+                run, before, after = self.run_in_folder(sc, faults, limit, traced, home)
+            finally:
+                shutil.rmtree(home, ignore_errors=True)
+            links_after = device_links() if devices else {}
             restore_device_links(links, links_after)
         return run, {**before, **links}, {**after, **links_after}
 
-    def run_in_folder(self, sc, faults, limit, traced):
-        home = tempfile.mkdtemp(dir=self.scratch)
+    def run_in_folder(self, sc, faults, limit, traced, home):
+        folder = os.path.join(home, "w")
+        os.mkdir(folder)
+        subprocess.run(["bash", "-euc", "\n".join(sc.setup)], cwd=folder, check=True)
+        before = snapshot(folder)
+        trace = os.path.join(home, "trace") if traced else None
+        run = Run()
+        stdin = subprocess.DEVNULL
+        if sc.stdin is not None:
+            # The whole tileset waits in the pipe (it fits its buffer) before the program
+            # starts, so it reads it in the same calls every time.
+            stdin, write_end = os.pipe()
+            with open(os.path.join(folder, sc.stdin), "rb") as source:
+                os.write(write_end, source.read())
+            os.close(write_end)
         try:
-            folder = os.path.join(home, "w")
-            os.mkdir(folder)
-            subprocess.run(["bash", "-euc", "\n".join(sc.setup)], cwd=folder, check=True)
-            before = snapshot(folder)
-            trace = os.path.join(home, "trace") if traced else None
-            run = Run()
-            stdin = subprocess.DEVNULL
-            if sc.stdin is not None:
-                # The whole tileset waits in the pipe (it fits its buffer)
-                # before the program starts, so it reads it in the same
-                # calls every time.
-                read_end, write_end = os.pipe()
-                with open(os.path.join(folder, sc.stdin), "rb") as source:
-                    os.write(write_end, source.read())
-                os.close(write_end)
-                stdin = read_end
-            try:
-                done = subprocess.run(self.command(sc, faults, limit, trace), cwd=folder,
-                                      stdin=stdin, capture_output=True, timeout=TIMEOUT)
-                run.stdout, run.stderr = done.stdout, done.stderr
-                if traced and os.path.exists(trace):
-                    parse_trace(trace, run)
-                elif traced:
-                    run.problem = f"strace did not run: {done.stderr.decode(errors='replace')}"
-                elif done.returncode < 0:
-                    run.signal = f"signal {-done.returncode}"
-                else:
-                    run.status = done.returncode
-            except subprocess.TimeoutExpired:
-                run.problem = f"still running after {TIMEOUT} s"
-            finally:
-                if sc.stdin is not None:
-                    os.close(stdin)
-            return run, before, snapshot(folder)
+            done = subprocess.run(self.command(sc, faults, limit, trace), cwd=folder,
+                                  stdin=stdin, capture_output=True, timeout=TIMEOUT)
+            run.stdout, run.stderr = done.stdout, done.stderr
+            if traced and os.path.exists(trace):
+                parse_trace(trace, run)
+            elif traced:
+                run.problem = f"strace did not run: {done.stderr.decode(errors='replace')}"
+            elif done.returncode < 0:
+                run.signal = f"signal {-done.returncode}"
+            else:
+                run.status = done.returncode
+        except subprocess.TimeoutExpired:
+            run.problem = f"still running after {TIMEOUT} s"
         finally:
-            shutil.rmtree(home, ignore_errors=True)
+            if sc.stdin is not None:
+                os.close(stdin)
+        return run, before, snapshot(folder)
 
     def reproduce(self, sc, faults=(), limit=None):
         """A command that sets the scenario up in a scratch folder and runs
@@ -302,12 +268,9 @@ def entry(path):
 
 def snapshot(folder):
     """Every entry below folder, by its path from there."""
-    entries = {}
-    for top, folders, files in os.walk(folder):
-        for name in folders + files:
-            path = os.path.join(top, name)
-            entries[os.path.relpath(path, folder)] = entry(path)
-    return entries
+    paths = (os.path.join(top, name) for top, folders, files in os.walk(folder)
+             for name in folders + files)
+    return {os.path.relpath(path, folder): entry(path) for path in paths}
 
 
 def device_links():
@@ -328,26 +291,21 @@ def restore_device_links(before, after):
         os.unlink(path)
 
 
-def glyphor_texts(sc):
-    tileset, output = sc.args[0], sc.args[1]
-    n = sc.tiles
-    success = (f"Succes ! Fichier {output} genere avec {n} tuiles ({n * 8} octets).\n"
-               "Pret pour le retro-coding !\n\n")
-    failures = [f"Erreur: Impossible d'ouvrir le fichier {tileset}\n",
-                "Erreur: Ce n'est pas un fichier BMP valide.\n",
-                f"Erreur: Impossible de creer le fichier de sortie {output}\n",
-                f"Erreur: Impossible d'ecrire le fichier de sortie {output}\n",
-                "Erreur: Memoire insuffisante.\n"]
-    return success, failures
-
-
-def preview_texts(sc):
-    charset, picture = sc.args
-    success = f"glyphor-preview: {picture} shows the 256 tiles of {charset}\n"
-    failures = [f"glyphor-preview: cannot read {charset}\n",
-                f"glyphor-preview: cannot write {picture}\n",
-                "glyphor-preview: out of memory\n"]
-    return success, failures
+def texts(sc):
+    """The success text, and the failure texts, of the scenario's program."""
+    if sc.program == "glyphor-preview":
+        charset, picture = sc.args
+        return (f"glyphor-preview: {picture} shows the 256 tiles of {charset}\n",
+                [f"glyphor-preview: cannot {t}\n"
+                 for t in (f"read {charset}", f"write {picture}")] +
+                ["glyphor-preview: out of memory\n"])
+    tileset, output, n = sc.args[0], sc.args[1], sc.tiles
+    return (f"Succes ! Fichier {output} genere avec {n} tuiles ({n * 8} octets).\n"
+            "Pret pour le retro-coding !\n\n",
+            [f"Erreur: {t}\n" for t in (
+                f"Impossible d'ouvrir le fichier {tileset}", "Ce n'est pas un fichier BMP valide.",
+                f"Impossible de creer le fichier de sortie {output}",
+                f"Impossible d'ecrire le fichier de sortie {output}", "Memoire insuffisante.")])
 
 
 def out_of_memory(text):
@@ -358,11 +316,11 @@ def strace_string(text):
     return '"' + text.replace("\\", "\\\\").replace('"', '\\"').replace("\n", "\\n")
 
 
+@dataclasses.dataclass
 class Oracle:
-    def __init__(self, banner, charset, picture):
-        self.banner = banner
-        self.charset = charset
-        self.picture = picture
+    banner: str
+    charset: bytes
+    picture: bytes
 
     def console_lost(self, sc, run):
         """True when an injected fault failed the write of the console text
@@ -385,21 +343,16 @@ class Oracle:
         first_byte = next((i for i, c in enumerate(run.calls[opened:], opened)
                            if c.name in WRITES and not c.text.startswith(console)),
                           len(run.calls))
-        allowed = {f for f in failures if out_of_memory(f)}
-        if sc.refused:
-            allowed |= {f for f in failures if "creer" in f}
+        written = () if glyphor else ("write",)
+        steps = [("ouvrir", "BMP", "read"), ("creer",) + written, ("ecrire",) + written]
+        words = {"emoire", "out of memory"} | ({"creer"} if sc.refused else set())
         cuts = [i for i, c in enumerate(run.calls) if c.name == "ftruncate"]
         for i, call in enumerate(run.calls):
-            if not call.injected:
-                continue
             # Writing in place starts with a cut, which is still the creating step.
-            if i < opened:
-                allowed |= {f for f in failures if "ouvrir" in f or "BMP" in f or "read" in f}
-            elif i < first_byte or cuts[:1] == [i]:
-                allowed |= {f for f in failures if "creer" in f or (not glyphor and "write" in f)}
-            else:
-                allowed |= {f for f in failures if "ecrire" in f or (not glyphor and "write" in f)}
-        return [f for f in failures if f in allowed]
+            if call.injected:
+                words.update(steps[0 if i < opened else
+                                   1 if i < first_byte or cuts[:1] == [i] else 2])
+        return [f for f in failures if any(word in f for word in words)]
 
     def check(self, sc, run, before, after, memory=False):
         problems = []
@@ -411,7 +364,7 @@ class Oracle:
             return [f"exit status {run.status}"]
         ok = run.status == 0
         glyphor = sc.program == "glyphor"
-        success, failures = (glyphor_texts if glyphor else preview_texts)(sc)
+        success, failures = texts(sc)
         if memory:
             failures = [f for f in failures if out_of_memory(f) or (sc.refused and "creer" in f)]
         elif any(call.injected for call in run.calls):
@@ -427,11 +380,11 @@ class Oracle:
                   for text in ([success] if ok else failures)]
         if glyphor and sc.output == ("stdout",):
             # Charset and console text share the pipe, the text from the banner on.
-            at = console.find(self.banner.encode())
-            at = len(console) if at < 0 else at
+            at = console.find(self.banner.encode()) % (len(console) + 1)  # -1: none
             piped, console = console[:at], console[at:]
         if console not in wanted and not (console == b"" and self.console_lost(sc, run)):
-            problems.append(f"status {run.status} with the text {console.decode(errors='replace')!r}")
+            text = console.decode(errors="replace")
+            problems.append(f"status {run.status} with the text {text!r}")
         if sc.output == ("stdout",):
             if ok and piped != expected:
                 problems.append(f"status 0, but the pipe got {len(piped)} bytes, not the"
@@ -462,7 +415,6 @@ class Oracle:
                 problems.append(f"{path} is no longer a regular file")
                 continue
             mode = old["mode"] if old else 0o666 & ~UMASK
-            kept = old is not None and all(new[k] == old[k] for k in ("inode", "mode", "bytes"))
             if ok:
                 if new["bytes"] != expected:
                     problems.append(f"status 0, but {path} holds {len(new['bytes'])} bytes"
@@ -478,7 +430,7 @@ class Oracle:
                                     f" as it was nor empty: {len(new['bytes'])} bytes")
             elif old is None:
                 problems.append(f"status 1, and {path} was created")
-            elif not kept:
+            elif any(new[k] != old[k] for k in ("inode", "mode", "bytes")):
                 problems.append(f"status 1, and {path} is not as it was"
                                 f" ({len(new['bytes'])} bytes; inode, mode or bytes changed)")
             if kind == "in place" and new["inode"] != old["inode"]:
@@ -493,9 +445,8 @@ class Oracle:
             elif new is None:
                 problems.append(f"removed: {path}")
             else:
-                fields = ("kind", "inode", "mode", "links", "bytes", "target", "mtime")
-                if old["kind"] == stat.S_IFDIR:
-                    fields = ("kind", "inode", "mode")
+                # A folder's entries change as files come and go.
+                fields = FIELDS[:3] if old["kind"] == stat.S_IFDIR else FIELDS
                 if any(old.get(k) != new.get(k) for k in fields):
                     problems.append(f"changed: {path}")
         return problems
@@ -509,7 +460,7 @@ def main():
     os.umask(UMASK)
     scratch = tempfile.mkdtemp(prefix="glyphor-faults.")
     try:
-        return stage(build, root, scratch)
+        return stage(build, Harness(build, root, scratch))
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
 
@@ -521,88 +472,72 @@ def reference_outputs(harness, build):
     folder = tempfile.mkdtemp(dir=harness.scratch)
     glyphor, preview = harness.programs["glyphor"], harness.programs["glyphor-preview"]
     usage = subprocess.run([glyphor], capture_output=True, text=True).stdout
-    banner = usage[: usage.index("Usage:")]
     charset, picture = os.path.join(folder, "charset.bin"), os.path.join(folder, "preview.bmp")
     sample = os.path.join(build, "sample-charset.bin")
     subprocess.run([glyphor, harness.tileset, charset], check=True, capture_output=True)
     subprocess.run([preview, sample, picture], check=True, capture_output=True)
-    with open(charset, "rb") as c, open(sample, "rb") as s, open(picture, "rb") as p:
-        if c.read() != s.read():
-            sys.exit(f"faults: {sample} is not the sample's charset")
-        s.seek(0)
-        return banner, s.read(), p.read(), sample
+    made, sample_bytes, picture_bytes = (pathlib.Path(p).read_bytes()
+                                         for p in (charset, sample, picture))
+    if made != sample_bytes:
+        sys.exit(f"faults: {sample} is not the sample's charset")
+    return Oracle(usage[: usage.index("Usage:")], made, picture_bytes), sample
 
 
-def stage(build, root, scratch):
-    harness = Harness(build, root, scratch)
-    banner, charset, picture, charset_path = reference_outputs(harness, build)
-    oracle = Oracle(banner, charset, picture)
+def injected(run):
+    return sorted((c.name, occurrence(run.calls, i)) for i, c in enumerate(run.calls)
+                  if c.injected)
+
+
+def stage(build, harness):
+    oracle, charset_path = reference_outputs(harness, build)
     cases = scenarios(harness.tileset, charset_path)
-    jobs = os.cpu_count() or 2
-    pool = concurrent.futures.ThreadPoolExecutor(jobs)
-    failures = []
-    passed = 0
+    pool = concurrent.futures.ThreadPoolExecutor(os.cpu_count() or 2)
+    failures, passed = [], 0
 
-    def judge(sc, faults, result, limit=None, memory=False):
+    def run_all(runs, results=None, memory=False):
+        """Runs (unless given their results) and judges [(scenario, faults, limit)]: the
+        runs, in their order."""
         nonlocal passed
-        run, before, after = result
-        problems = oracle.check(sc, run, before, after, memory)
-        if problems:
-            failures.append((sc, faults, limit, problems))
-        else:
-            passed += 1
+        results = results or list(pool.map(lambda r: harness.run(*r), runs))
+        for (sc, faults, limit), (run, before, after) in zip(runs, results):
+            if problems := oracle.check(sc, run, before, after, memory):
+                failures.append((sc, faults, limit, problems))
+            else:
+                passed += 1
+        return [result[0] for result in results]
 
     # Runs without a fault: the injection points.
-    clean = dict(zip(cases, pool.map(lambda sc: harness.run(sc), cases)))
+    clean = dict(zip(cases, run_all([(sc, (), None) for sc in cases])))
     points = {}  # scenario -> [(name, when)]
-    for sc, result in clean.items():
-        judge(sc, (), result)
-        calls = result[0].calls
-        cut = start_of_main(calls)
+    for sc, run in clean.items():
+        cut = next((i for i, call in enumerate(run.calls) if call.name == "rt_sigaction"), None)
         if cut is None:
             print(f"faults: {sc.name}: no rt_sigaction, so no start of main, in the trace")
             return 1
-        points[sc] = [(calls[i].name, occurrence(calls, i))
-                      for i in range(cut, len(calls)) if calls[i].name not in NOT_INJECTED]
+        points[sc] = [(run.calls[i].name, occurrence(run.calls, i))
+                      for i in range(cut, len(run.calls)) if run.calls[i].name not in NOT_INJECTED]
     counted = sum(len(p) for p in points.values())
     print(f"faults: {counted} injection points after start-up: " +
           ", ".join(f"{sc.name} {len(points[sc])}" for sc in cases))
 
-    # Every point, every error.
-    singles = [(sc, ((name, error, when),)) for sc in cases for name, when in points[sc]
+    # Every point, every error; then, after each that was injected, the second faults.
+    singles = [(sc, ((name, error, when),), None) for sc in cases for name, when in points[sc]
                for error in errors_of(name)]
-    results = list(pool.map(lambda case: harness.run(case[0], case[1]), singles))
-    ran = set()
-    pairs, left_out = [], 0
-    for (sc, faults), result in zip(singles, results):
-        judge(sc, faults, result)
-        run = result[0]
-        hit = [i for i, call in enumerate(run.calls) if call.injected]
-        (name, error, when), = faults
-        if len(hit) != 1 or (run.calls[hit[0]].name, occurrence(run.calls, hit[0])) != (name, when):
-            continue
-        ran.add((sc, name, when))
-        more, skipped = second_faults(sc, faults[0], run, hit[0], clean[sc][0])
-        pairs += more
-        left_out += skipped
+    ran, pairs, left_out = set(), [], 0
+    for (sc, (first,), _), run in zip(singles, run_all(singles)):
+        if injected(run) == [(first[0], first[2])]:
+            ran.add((sc, first[0], first[2]))
+            more, skipped = second_faults(sc, first, run, clean[sc])
+            pairs, left_out = pairs + more, left_out + skipped
     print(f"faults: {len(singles)} single faults, {len(ran)} of {counted} points injected")
-
-    results = list(pool.map(lambda case: harness.run(case[0], case[1]), pairs))
-    missed = 0
-    for (sc, faults), result in zip(pairs, results):
-        judge(sc, faults, result)
-        run = result[0]
-        hit = sorted((c.name, occurrence(run.calls, i)) for i, c in enumerate(run.calls)
-                     if c.injected)
-        if hit != sorted((name, when) for name, _, when in faults):
-            missed += 1
+    missed = sum(injected(run) != sorted((name, when) for name, _, when in faults)
+                 for (_, faults, _), run in zip(pairs, run_all(pairs)))
     print(f"faults: {len(pairs)} fault pairs after a failure, {len(pairs) - missed} injected;"
           f" {left_out} more would need two errors on one call name, which strace gives one")
 
-    memory = memory_sweep(harness, cases, pool)
+    memory = list(pool.map(lambda sc: memory_sweep(harness, sc), cases))
     for sc, limits, results in memory:
-        for limit, result in zip(limits, results):
-            judge(sc, (), result, limit, memory=True)
+        run_all([(sc, (), limit) for limit in limits], results, memory=True)
     print("faults: memory limits from the least that reaches main to the least that"
           " succeeds: " + ", ".join(f"{sc.name} {limits[0]}..{limits[-1]}"
                                     for sc, limits, _ in memory))
@@ -619,17 +554,18 @@ def stage(build, root, scratch):
     return 0 if not failures and len(ran) == counted and not missed else 1
 
 
-def second_faults(sc, first, run, at, clean):
+def second_faults(sc, first, run, clean):
     """The pairs after a single fault the program reacted to: it failed and
     made further calls, or went on by other calls than the run without a
     fault. Each call after the failure is failed in turn, with its errors;
     a call of the first fault's name only with the first fault's error (the
     others are counted as left out)."""
-    after = [c.name for c in run.calls[at + 1:] if c.name not in NOT_INJECTED]
     name, error, when = first
+    at = next(i for i, call in enumerate(run.calls) if call.injected)
     same = next(i for i, c in enumerate(clean.calls)
                 if c.name == name and occurrence(clean.calls, i) == when)
-    clean_after = [c.name for c in clean.calls[same + 1:] if c.name not in NOT_INJECTED]
+    after, clean_after = ([c.name for c in calls[i + 1:] if c.name not in NOT_INJECTED]
+                          for calls, i in ((run.calls, at), (clean.calls, same)))
     if not after or (run.status == 0 and after == clean_after):
         return [], 0
     pairs, left_out = [], 0
@@ -641,50 +577,41 @@ def second_faults(sc, first, run, at, clean):
         if second == name:
             left_out += len(errors) - 1
             errors = [error]
-        for other in errors:
-            pairs.append((sc, (first, (second, other, occurrence(run.calls, i)))))
+        pairs += [(sc, (first, (second, e, occurrence(run.calls, i))), None) for e in errors]
     return pairs, left_out
 
 
-def reaches_main(harness, sc, limit):
-    """True when, under the data limit, the program gets as far as main's
-    first call; prlimit runs the program in its own process."""
-    run = harness.run(sc, limit=limit, traced=True)[0]
-    return any(call.text.startswith("rt_sigaction(SIGXFSZ") for call in run.calls)
-
-
-def memory_sweep(harness, cases, pool):
-    """Per scenario: the least data limit (in pages) at which the program
-    reaches main, found by bisection, then every page more until it
-    succeeds (or, for an output refused anyway, is refused). Returns
-    [(scenario, limits, results)]."""
+def memory_sweep(harness, sc):
+    """The least data limit (in pages) at which the program reaches main's first
+    call (prlimit runs it in its own process), found by bisection, then every page
+    more until it succeeds (or, for an output refused anyway, is refused). Returns
+    (scenario, limits, results)."""
     page = os.sysconf("SC_PAGE_SIZE")
 
-    def sweep(sc):
-        low, high = 0, 1
-        while not reaches_main(harness, sc, high * page):
-            if high > 1 << 20:
-                problem = f"does not reach main under a data limit of {high * page}"
-                return sc, [high * page], [(Run(problem=problem), {}, {})]
-            low, high = high, high * 2
-        while high - low > 1:
-            middle = (low + high) // 2
-            if reaches_main(harness, sc, middle * page):
-                high = middle
-            else:
-                low = middle
-        limits, results = [], []
-        pages = high
-        while True:
-            limits.append(pages * page)
-            results.append(harness.run(sc, limit=pages * page, traced=False))
-            run = results[-1][0]
-            done = (b"creer" in run.stdout) if sc.refused else run.status == 0
-            if done or len(limits) > 4096:
-                return sc, limits, results
-            pages += 1
+    def reaches_main(pages):
+        run = harness.run(sc, limit=pages * page)[0]
+        return any(call.text.startswith("rt_sigaction(SIGXFSZ") for call in run.calls)
 
-    return list(pool.map(sweep, cases))
+    low, high = 0, 1
+    while not reaches_main(high):
+        if high > 1 << 20:
+            problem = f"does not reach main under a data limit of {high * page}"
+            return sc, [high * page], [(Run(problem=problem), {}, {})]
+        low, high = high, high * 2
+    while high - low > 1:
+        middle = (low + high) // 2
+        if reaches_main(middle):
+            high = middle
+        else:
+            low = middle
+    limits, results = [], []
+    for pages in range(high, high + 4098):
+        limits.append(pages * page)
+        results.append(harness.run(sc, limit=pages * page, traced=False))
+        run = results[-1][0]
+        if (b"creer" in run.stdout) if sc.refused else run.status == 0:
+            break
+    return sc, limits, results
 
 
 def report(harness, failures):

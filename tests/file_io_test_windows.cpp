@@ -8,9 +8,9 @@
 
 #include <cstdio>
 #include <cstring>
-#include <cwchar>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "file_io.h"
 
@@ -20,30 +20,26 @@ using glyphor::write_outcome;
 
 int failures = 0;
 
-void check(bool good, const char* what, const wchar_t* detail) {
-    if (good) return;
-    ++failures;
-    std::printf("FAILED: %s (%ls)\n", what, detail);
+void check(bool good, const char* what, const std::wstring& detail) {
+    if (!good) std::printf("FAILED: %s (%ls)\n", what, detail.c_str());
+    failures += good ? 0 : 1;
 }
 
-void save(const std::wstring& name, const char* text) {
-    const HANDLE file = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-    DWORD wrote = 0;
-    WriteFile(file, text, static_cast<DWORD>(std::strlen(text)), &wrote, nullptr);
-    CloseHandle(file);
-}
-
-// The file's bytes, or "(none)" when there is no such file.
-std::string load(const std::wstring& name) {
-    const HANDLE file = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+// Writes text as the file's bytes (for a null text, reads them): the bytes, or
+// "(none)" when there is no such file.
+std::string file(const std::wstring& name, const char* text = nullptr) {
+    const HANDLE file =
+        CreateFileW(name.c_str(), text ? GENERIC_WRITE : GENERIC_READ, 0, nullptr,
+                    text ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return "(none)";
     char bytes[64] = {};
-    DWORD got = 0;
-    ReadFile(file, bytes, sizeof bytes, &got, nullptr);
+    DWORD done = 0;
+    if (text)
+        WriteFile(file, text, static_cast<DWORD>(std::strlen(text)), &done, nullptr);
+    else
+        ReadFile(file, bytes, sizeof bytes, &done, nullptr);
     CloseHandle(file);
-    return std::string(bytes, got);
+    return std::string(bytes, text ? 0 : done);
 }
 
 bool exists(const std::wstring& name) {
@@ -53,52 +49,49 @@ bool exists(const std::wstring& name) {
 // What the stand-in step does before it fails with error (or, for 0, succeeds
 // as ReplaceFileW does): the documented outcome of each error, and what
 // Windows' own code does beyond it (Wine moves the old file aside first).
+enum old_file { stays, aside, gone };  // aside: under the backup name
 struct step_case {
-    const char* name;
+    const wchar_t* name;
     DWORD error;
-    bool moves_old;    // the old file is under the backup name
-    bool drops_old;    // the old file is gone (as without a backup name)
+    old_file old;
     const char* kept;  // what the name holds after put_in_place
     std::optional<write_outcome> outcome;
 };
 const step_case* current = nullptr;
 
 int stand_in(const wchar_t* target, const wchar_t* made, const wchar_t* backup) {
-    if (current->moves_old) MoveFileExW(target, backup, 0);
-    if (current->drops_old) DeleteFileW(target);
+    if (current->old == aside) MoveFileExW(target, backup, 0);
+    if (current->old == gone) DeleteFileW(target);
     if (current->error == 0) return MoveFileExW(made, target, 0);
     SetLastError(current->error);
     return 0;
 }
 
 void recovers_from_each_failure(const std::wstring& folder) {
-    constexpr auto in_place = std::nullopt;
+    constexpr std::optional<write_outcome> in_place, written = write_outcome::written,
+                                                     failed = write_outcome::write_failed;
     constexpr step_case cases[] = {
-        {"replaced", 0, true, false, "new", write_outcome::written},
-        {"old file not removed", ERROR_UNABLE_TO_REMOVE_REPLACED, false, false, "old", in_place},
-        {"new file not renamed", ERROR_UNABLE_TO_MOVE_REPLACEMENT, false, false, "old",
-         write_outcome::write_failed},
-        {"new file not renamed, old aside", ERROR_UNABLE_TO_MOVE_REPLACEMENT, true, false, "old",
-         write_outcome::write_failed},
-        {"new file not moved, old aside", ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, true, false, "old",
-         write_outcome::write_failed},
-        {"new file not moved, old gone", ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, false, true, "new",
-         write_outcome::written},
-        {"file held elsewhere", ERROR_SHARING_VIOLATION, false, false, "old", in_place},
+        {L"replaced", 0, aside, "new", written},
+        {L"old file not removed", ERROR_UNABLE_TO_REMOVE_REPLACED, stays, "old", in_place},
+        {L"new file not renamed", ERROR_UNABLE_TO_MOVE_REPLACEMENT, stays, "old", failed},
+        {L"new file not renamed, old aside", ERROR_UNABLE_TO_MOVE_REPLACEMENT, aside, "old",
+         failed},
+        {L"new file not moved, old aside", ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, aside, "old",
+         failed},
+        {L"new file not moved, old gone", ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, gone, "new", written},
+        {L"file held elsewhere", ERROR_SHARING_VIOLATION, stays, "old", in_place},
     };
-    const std::wstring target = folder + L"\\charset.bin";
-    const std::wstring made = folder + L"\\.glyphor-made";
+    const std::wstring target = folder + L"\\charset.bin", made = folder + L"\\.glyphor-made";
     const std::wstring backup = made + L".old";
     for (const step_case& row : cases) {
         current = &row;
-        save(target, "old");
-        save(made, "new");
-        const auto outcome =
-            glyphor::put_in_place(target.c_str(), made.c_str(), backup.c_str(), stand_in);
-        const std::wstring name(row.name, row.name + std::strlen(row.name));
-        check(outcome == row.outcome, "the outcome", name.c_str());
-        check(load(target) == row.kept, "what the name holds", name.c_str());
-        check(!exists(made) && !exists(backup), "nothing left beside it", name.c_str());
+        file(target, "old");
+        file(made, "new");
+        check(glyphor::put_in_place(target.c_str(), made.c_str(), backup.c_str(), stand_in) ==
+                  row.outcome,
+              "the outcome", row.name);
+        check(file(target) == row.kept, "what the name holds", row.name);
+        check(!exists(made) && !exists(backup), "nothing left beside it", row.name);
         DeleteFileW(target.c_str());
     }
 }
@@ -107,34 +100,27 @@ void recovers_from_each_failure(const std::wstring& folder) {
 // attributes; a new file in a folder whose path leaves no room for a longer
 // name beside it is made as "wb" makes it.
 void writes_what_wb_would_not(const std::wstring& folder) {
-    struct file_case {
-        const wchar_t* name;
-        DWORD attributes;  // 0 for a new file
-    };
     // A folder of 240 characters: the new file's name fits in MAX_PATH, a
     // longer one beside it would not (on Windows: Wine sets no such limit).
     std::wstring deep = folder + L"\\";
     deep.append(240 - deep.size(), L'd');
     CreateDirectoryW((L"\\\\?\\" + deep).c_str(), nullptr);
-    const std::wstring deep_file = deep + L"\\a.bin";
-    const file_case cases[] = {
-        {L"hidden.bin", FILE_ATTRIBUTE_HIDDEN},
-        {L"system.bin", FILE_ATTRIBUTE_SYSTEM},
-        {L"both.bin", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM},
-        {deep_file.c_str(), 0},
-    };
-    for (const file_case& row : cases) {
-        const std::wstring name = row.attributes == 0 ? row.name : folder + L"\\" + row.name;
-        if (row.attributes != 0) {
-            save(name, "old");
-            SetFileAttributesW(name.c_str(), row.attributes);
+    constexpr DWORD hidden = FILE_ATTRIBUTE_HIDDEN, system = FILE_ATTRIBUTE_SYSTEM;
+    const std::pair<std::wstring, DWORD> cases[] = {// the attributes, 0 for a new file
+                                                    {folder + L"\\hidden.bin", hidden},
+                                                    {folder + L"\\system.bin", system},
+                                                    {folder + L"\\both.bin", hidden | system},
+                                                    {deep + L"\\a.bin", 0}};
+    for (const auto& [name, attributes] : cases) {
+        if (attributes != 0) {
+            file(name, "old");
+            SetFileAttributesW(name.c_str(), attributes);
         }
-        const write_outcome outcome = glyphor::write_file(name.c_str(), "new", 3, stdout);
-        check(outcome == write_outcome::written, "written", name.c_str());
-        check(load(name) == "new", "the new bytes", name.c_str());
-        constexpr DWORD shown = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-        check((GetFileAttributesW(name.c_str()) & shown) == row.attributes, "its attributes",
-              name.c_str());
+        check(glyphor::write_file(name.c_str(), "new", 3, stdout) == write_outcome::written &&
+                  file(name) == "new",
+              "written, the new bytes", name);
+        check((GetFileAttributesW(name.c_str()) & (hidden | system)) == attributes,
+              "its attributes", name);
     }
 }
 
