@@ -248,12 +248,14 @@ int with_own_mounts(const std::function<int()>& body) {
     });
 }
 
-// Where a new file would change whose the file is, the file is written in
-// place, and emptied when that fails: a writable file of another user's in a
-// folder where no file can be made, or in a folder open to all (another
-// user's file can be written, not given to its owner). The writer is a
-// user other than root, who could do either.
-TEST_F(write_path, another_users_writable_file_is_written_in_place) {
+// What a user other than root writes. Where a new file would change whose
+// the file is, the file is written in place, and emptied when that fails: a
+// writable file of another user's in a folder where no file can be made, or
+// in a folder open to all (another user's file can be written, not given to
+// its owner). A file reached through /dev/fd/N in a folder the writer cannot
+// search is written, and from a working folder the writer cannot search an
+// absolute path is created and replaced, as "wb" would.
+TEST_F(write_path, another_user_writes_what_wb_would) {
     const bool root = geteuid() == 0;
     for (const mode_t folder_mode : {0555U, 0777U}) {
         if (folder_mode == 0777U && !root) continue;  // the file would be the writer's own
@@ -276,6 +278,43 @@ TEST_F(write_path, another_users_writable_file_is_written_in_place) {
         chmod(folder.c_str(), 0755);
         fs::remove_all(folder);
     }
+    // A file reached through /dev/fd/N in a folder the writer cannot search.
+    const std::string hidden = dir.file("private/hidden");
+    fs::create_directories(hidden);
+    save(hidden + "/out.bin", old_charset);
+    ASSERT_EQ(chmod((hidden + "/out.bin").c_str(), 0666), 0);
+    const int file = open((hidden + "/out.bin").c_str(), O_RDWR);  // open before it is closed
+    ASSERT_EQ(chmod(dir.file("private").c_str(), 0), 0);
+    EXPECT_EQ(as_another_user({},
+                              [&] {
+                                  return static_cast<int>(
+                                      write("/dev/fd/" + std::to_string(file), moment::none));
+                              }),
+              static_cast<int>(write_outcome::written));
+    close(file);
+    ASSERT_EQ(chmod(dir.file("private").c_str(), 0755), 0);
+    EXPECT_EQ(test::read_file(hidden + "/out.bin"), new_charset);
+    if (!root) GTEST_SKIP() << "needs root, to be another user in a closed working folder";
+    const std::string closed = dir.file("closed");
+    const std::string open_folder = dir.file("open");
+    const std::string old_file = open_folder + "/old.bin";
+    fs::create_directory(closed);
+    fs::create_directory(open_folder);
+    save(old_file, old_charset);
+    ASSERT_EQ(chmod(dir.path().c_str(), 0711) | chmod(closed.c_str(), 0700) |
+                  chmod(open_folder.c_str(), 0777) | chown(old_file.c_str(), 65534, 65534),
+              0);
+    const ino_t old_inode = inode(old_file);
+    EXPECT_EQ(as_another_user(
+                  closed,
+                  [&] {
+                      return static_cast<int>(write(open_folder + "/new.bin", moment::none)) * 10 +
+                             static_cast<int>(write(old_file, moment::none));
+                  }),
+              0);
+    EXPECT_EQ(test::read_file(open_folder + "/new.bin"), new_charset);
+    EXPECT_EQ(test::read_file(old_file), new_charset);
+    EXPECT_NE(inode(old_file), old_inode) << "replaced, not written in place";
 }
 
 #if !defined(GLYPHOR_PORTABLE)  // a portable build reads no attributes or flags, as on the BSDs
@@ -485,10 +524,9 @@ TEST_F(write_path, an_append_only_folder_gets_no_temporary_and_an_append_only_fi
 
 #endif
 
-// A running program, and a file reached through /dev/fd/N in a folder the
-// writer cannot search: kept or refused exactly as opening them for writing
-// keeps or refuses them.
-TEST_F(write_path, a_running_program_and_an_open_files_fd_link_are_what_opening_them_gives) {
+// A running program is kept or refused exactly as opening it for writing
+// keeps or refuses it.
+TEST_F(write_path, a_running_program_is_what_opening_it_gives) {
     const std::string program = dir.file("busy");
     fs::copy_file("/bin/sleep", program);
     ASSERT_EQ(chmod(program.c_str(), 0755), 0);
@@ -512,22 +550,6 @@ TEST_F(write_path, a_running_program_and_an_open_files_fd_link_are_what_opening_
     EXPECT_EQ(test::read_file(program) == before, busy);
     kill(running, SIGKILL);
     waitpid(running, nullptr, 0);
-
-    const std::string hidden = dir.file("private/hidden");
-    fs::create_directories(hidden);
-    save(hidden + "/out.bin", old_charset);
-    ASSERT_EQ(chmod((hidden + "/out.bin").c_str(), 0666), 0);
-    const int file = open((hidden + "/out.bin").c_str(), O_RDWR);  // open before it is closed
-    ASSERT_EQ(chmod(dir.file("private").c_str(), 0), 0);
-    EXPECT_EQ(as_another_user({},
-                              [&] {
-                                  return static_cast<int>(
-                                      write("/dev/fd/" + std::to_string(file), moment::none));
-                              }),
-              static_cast<int>(write_outcome::written));
-    close(file);
-    ASSERT_EQ(chmod(dir.file("private").c_str(), 0755), 0);
-    EXPECT_EQ(test::read_file(hidden + "/out.bin"), new_charset);
 }
 
 // The console's own file is refused, and stays untouched when the output
@@ -579,32 +601,6 @@ TEST_F(write_path, links_and_names_at_their_limits) {
     ASSERT_EQ(just_fits.size(), static_cast<std::size_t>(PATH_MAX - 1));
     EXPECT_EQ(write(just_fits, moment::none), write_outcome::written);
     EXPECT_EQ(write(just_fits + "/x", moment::none), write_outcome::create_failed);
-}
-
-// From a working folder the writer cannot search, an absolute path is
-// created and replaced as "wb" creates and replaces it.
-TEST_F(write_path, a_closed_working_folder_hinders_no_absolute_path) {
-    if (geteuid() != 0) GTEST_SKIP() << "needs root, to be another user";
-    const std::string closed = dir.file("closed");
-    const std::string open_folder = dir.file("open");
-    const std::string old_file = open_folder + "/old.bin";
-    fs::create_directory(closed);
-    fs::create_directory(open_folder);
-    save(old_file, old_charset);
-    ASSERT_EQ(chmod(dir.path().c_str(), 0711) | chmod(closed.c_str(), 0700) |
-                  chmod(open_folder.c_str(), 0777) | chown(old_file.c_str(), 65534, 65534),
-              0);
-    const ino_t old_inode = inode(old_file);
-    EXPECT_EQ(as_another_user(
-                  closed,
-                  [&] {
-                      return static_cast<int>(write(open_folder + "/new.bin", moment::none)) * 10 +
-                             static_cast<int>(write(old_file, moment::none));
-                  }),
-              0);
-    EXPECT_EQ(test::read_file(open_folder + "/new.bin"), new_charset);
-    EXPECT_EQ(test::read_file(old_file), new_charset);
-    EXPECT_NE(inode(old_file), old_inode) << "replaced, not written in place";
 }
 
 #if !defined(GLYPHOR_PORTABLE)  // the guards and flags are Linux's
