@@ -37,6 +37,13 @@ enum class moment { none, write, fsync, rename, look_up };
 moment armed = moment::none;
 bool written = false;  // a write has gone through since arming
 std::function<void()> meanwhile;
+// The attribute listing answers ENOTSUP, as FUSE's FAT does, and counts its calls.
+bool listing_unsupported = false;
+int listings = 0;
+// The next draw of the hidden name is all zeros, a taken name; or no random
+// numbers at all, as on a kernel without getrandom or behind a filter.
+bool draw_taken_name = false;
+bool no_random = false;
 
 // True when this call is the armed one: it then runs the doing, disarmed.
 bool strikes(moment now) {
@@ -44,6 +51,13 @@ bool strikes(moment now) {
     armed = moment::none;
     if (meanwhile) meanwhile();
     errno = EIO;
+    return true;
+}
+
+bool taken_draw(void* draw, std::size_t size) {
+    if (!draw_taken_name) return false;
+    draw_taken_name = false;
+    std::memset(draw, 0, size);
     return true;
 }
 
@@ -56,10 +70,16 @@ ssize_t __real_write(int file, const void* bytes, std::size_t size);
 int __real_fsync(int file);
 int __real_renameat(int from_folder, const char* from, int to_folder, const char* to);
 int __real_fstatat64(int folder, const char* name, struct stat* found, int flags);
+ssize_t __real_flistxattr(int file, char* names, std::size_t size);
+ssize_t __real_getrandom(void* bytes, std::size_t size, unsigned flags);
+void __real_arc4random_buf(void* bytes, std::size_t size);
 ssize_t __wrap_write(int file, const void* bytes, std::size_t size);
 int __wrap_fsync(int file);
 int __wrap_renameat(int from_folder, const char* from, int to_folder, const char* to);
 int __wrap_fstatat64(int folder, const char* name, struct stat* found, int flags);
+ssize_t __wrap_flistxattr(int file, char* names, std::size_t size);
+ssize_t __wrap_getrandom(void* bytes, std::size_t size, unsigned flags);
+void __wrap_arc4random_buf(void* bytes, std::size_t size);
 
 ssize_t __wrap_write(int file, const void* bytes, std::size_t size) {
     if (strikes(moment::write)) return -1;
@@ -86,14 +106,28 @@ int __wrap_fstatat64(int folder, const char* name, struct stat* found, int flags
     }
     return __real_fstatat64(folder, name, found, flags);
 }
+
+ssize_t __wrap_flistxattr(int file, char* names, std::size_t size) {
+    ++listings;
+    if (!listing_unsupported) return __real_flistxattr(file, names, size);
+    errno = ENOTSUP;
+    return -1;
+}
+
+ssize_t __wrap_getrandom(void* bytes, std::size_t size, unsigned flags) {
+    if (no_random) {
+        errno = ENOSYS;
+        return -1;
+    }
+    return taken_draw(bytes, size) ? static_cast<ssize_t>(size)
+                                   : __real_getrandom(bytes, size, flags);
+}
+
+void __wrap_arc4random_buf(void* bytes, std::size_t size) {
+    if (!taken_draw(bytes, size)) __real_arc4random_buf(bytes, size);
+}
 }
 // NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp,readability-identifier-naming)
-
-// No random numbers, as on a kernel without getrandom or behind a filter,
-// while set (the wrapped getrandom is at the end).
-namespace {
-bool no_random = false;
-}
 
 // Leaves the test out for what the machine lacks (a namespace, a mount, a
 // flag), saying so in one line; in CI, which runs as root on a whole machine
@@ -179,37 +213,6 @@ TEST_F(write_path, a_failure_at_any_moment_keeps_the_old_file_and_anyone_elses) 
     }
 }
 
-// A replaced file keeps its permission bits; a new one gets 0666 less the umask.
-TEST_F(write_path, the_new_file_keeps_the_old_mode_or_takes_the_umask) {
-    save(out, old_charset);
-    ASSERT_EQ(chmod(out.c_str(), 0604), 0);
-    const ino_t old_inode = inode(out);
-    const mode_t umask_before = umask(027);
-    EXPECT_EQ(write(out, moment::none), write_outcome::written);
-    EXPECT_EQ(write(dir.file("new.bin"), moment::none), write_outcome::written);
-    umask(umask_before);
-    struct stat found {};
-    ASSERT_EQ(stat(out.c_str(), &found), 0);
-    EXPECT_EQ(found.st_mode & 07777, 0604U);
-    EXPECT_NE(found.st_ino, old_inode) << "replaced by a new file, not written in place";
-    ASSERT_EQ(stat(dir.file("new.bin").c_str(), &found), 0);
-    EXPECT_EQ(found.st_mode & 07777, 0640U);
-    EXPECT_EQ(test::read_file(out), new_charset);
-}
-
-// A file with another hard link is written in place, so both names keep
-// showing one file: the new bytes, or after a failed write none.
-TEST_F(write_path, a_hard_linked_file_is_written_in_place_and_emptied_by_a_failed_write) {
-    save(out, old_charset);
-    fs::create_hard_link(out, dir.file("link.bin"));
-    EXPECT_EQ(write(out, moment::none), write_outcome::written);
-    EXPECT_EQ(test::read_file(dir.file("link.bin")), new_charset);
-    EXPECT_EQ(write(out, moment::fsync), write_outcome::write_failed);
-    EXPECT_EQ(inode(out), inode(dir.file("link.bin")));
-    EXPECT_EQ(test::read_file(dir.file("link.bin")), bytes{});
-    EXPECT_EQ(names(), (std::vector<std::string>{"link.bin", "out.bin"}));
-}
-
 // Runs body in a child process (to give up rights or enter namespaces) and
 // returns what it returned, or -1 when it did not end normally.
 int in_child(const std::function<int()>& body) {
@@ -221,12 +224,38 @@ int in_child(const std::function<int()>& body) {
     return WEXITSTATUS(status);
 }
 
-// Where a new file would change whose the file is, the file is written in
-// place, and emptied when that fails: a writable file of another user's in a
-// folder where no file can be made, or in a folder open to all (another
-// user's file can be written, not given to its owner). The writer is a
-// user other than root, who could do either.
-TEST_F(write_path, another_users_writable_file_is_written_in_place) {
+// The same in folder (entered first: the test's folder is root's) as user
+// 65534 when the test runs as root; 99 when that cannot be.
+int as_another_user(const std::string& folder, const std::function<int()>& body) {
+    return in_child([&] {
+        if ((!folder.empty() && chdir(folder.c_str()) != 0) ||
+            (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))) {
+            return 99;
+        }
+        return body();
+    });
+}
+
+// The same with mounts of the child's own; 99 where the machine refuses them:
+// a container the namespace (EPERM), a chroot a private "/" (EINVAL).
+int with_own_mounts(const std::function<int()>& body) {
+    return in_child([&] {
+        if (unshare(CLONE_NEWNS) != 0 ||
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+            return 99;
+        }
+        return body();
+    });
+}
+
+// What a user other than root writes. Where a new file would change whose
+// the file is, the file is written in place, and emptied when that fails: a
+// writable file of another user's in a folder where no file can be made, or
+// in a folder open to all (another user's file can be written, not given to
+// its owner). A file reached through /dev/fd/N in a folder the writer cannot
+// search is written, and from a working folder the writer cannot search an
+// absolute path is created and replaced, as "wb" would.
+TEST_F(write_path, another_user_writes_what_wb_would) {
     const bool root = geteuid() == 0;
     for (const mode_t folder_mode : {0555U, 0777U}) {
         if (folder_mode == 0777U && !root) continue;  // the file would be the writer's own
@@ -239,21 +268,53 @@ TEST_F(write_path, another_users_writable_file_is_written_in_place) {
         ASSERT_EQ(chmod(folder.c_str(), folder_mode), 0);
         const ino_t old_inode = inode(file);
         for (const moment when : {moment::none, moment::write}) {
-            EXPECT_EQ(in_child([&] {
-                          // In the folder before giving up root's rights: the test's folder is
-                          // root's.
-                          if (chdir(folder.c_str()) != 0) return 99;
-                          if (root && (setgid(65534) != 0 || setuid(65534) != 0)) return 99;
-                          return static_cast<int>(write("out.bin", when));
-                      }),
-                      static_cast<int>(when == moment::none ? write_outcome::written
-                                                            : write_outcome::write_failed));
+            EXPECT_EQ(
+                as_another_user(folder, [&] { return static_cast<int>(write("out.bin", when)); }),
+                static_cast<int>(when == moment::none ? write_outcome::written
+                                                      : write_outcome::write_failed));
             EXPECT_EQ(test::read_file(file), when == moment::none ? new_charset : bytes{});
             EXPECT_EQ(inode(file), old_inode);
         }
         chmod(folder.c_str(), 0755);
         fs::remove_all(folder);
     }
+    // A file reached through /dev/fd/N in a folder the writer cannot search.
+    const std::string hidden = dir.file("private/hidden");
+    fs::create_directories(hidden);
+    save(hidden + "/out.bin", old_charset);
+    ASSERT_EQ(chmod((hidden + "/out.bin").c_str(), 0666), 0);
+    const int file = open((hidden + "/out.bin").c_str(), O_RDWR);  // open before it is closed
+    ASSERT_EQ(chmod(dir.file("private").c_str(), 0), 0);
+    EXPECT_EQ(as_another_user({},
+                              [&] {
+                                  return static_cast<int>(
+                                      write("/dev/fd/" + std::to_string(file), moment::none));
+                              }),
+              static_cast<int>(write_outcome::written));
+    close(file);
+    ASSERT_EQ(chmod(dir.file("private").c_str(), 0755), 0);
+    EXPECT_EQ(test::read_file(hidden + "/out.bin"), new_charset);
+    if (!root) GTEST_SKIP() << "needs root, to be another user in a closed working folder";
+    const std::string closed = dir.file("closed");
+    const std::string open_folder = dir.file("open");
+    const std::string old_file = open_folder + "/old.bin";
+    fs::create_directory(closed);
+    fs::create_directory(open_folder);
+    save(old_file, old_charset);
+    ASSERT_EQ(chmod(dir.path().c_str(), 0711) | chmod(closed.c_str(), 0700) |
+                  chmod(open_folder.c_str(), 0777) | chown(old_file.c_str(), 65534, 65534),
+              0);
+    const ino_t old_inode = inode(old_file);
+    EXPECT_EQ(as_another_user(
+                  closed,
+                  [&] {
+                      return static_cast<int>(write(open_folder + "/new.bin", moment::none)) * 10 +
+                             static_cast<int>(write(old_file, moment::none));
+                  }),
+              0);
+    EXPECT_EQ(test::read_file(open_folder + "/new.bin"), new_charset);
+    EXPECT_EQ(test::read_file(old_file), new_charset);
+    EXPECT_NE(inode(old_file), old_inode) << "replaced, not written in place";
 }
 
 #if !defined(GLYPHOR_PORTABLE)  // a portable build reads no attributes or flags, as on the BSDs
@@ -290,24 +351,36 @@ std::string acl_for_nobody() {
 }
 
 // A replaced file keeps its ACL and its attributes, and gains none from its
-// folder's default ACL; a new file gets that default ACL, as "wb" gives it.
+// folder's default ACL, also where its ACL was changed after the default gave
+// it one (setfacl -m u:nobody:r, then written in place); a new file gets that
+// default ACL, as "wb" gives it.
 TEST_F(write_path, a_files_acl_and_attributes_are_kept_and_a_default_acl_adds_none) {
     const std::string acl = acl_for_nobody();
+    std::string limited = acl;  // then user 65534 may only read
+    limited[14] = 4;
     const std::string folder = dir.file("shared");
     fs::create_directory(folder);
     save(out, old_charset);
-    save(folder + "/old.bin", old_charset);
     if (setxattr(out.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) != 0 ||
         setxattr(out.c_str(), "user.note", "mine", 4, 0) != 0 ||
         setxattr(folder.c_str(), "system.posix_acl_default", acl.data(), acl.size(), 0) != 0) {
         LEAVE_OUT("needs a file system that keeps ACLs and user attributes (ext4, XFS)");
     }
-    for (const std::string& path : {out, folder + "/old.bin"}) {
+    save(folder + "/old.bin", old_charset);
+    save(folder + "/limited.bin", old_charset);
+    ASSERT_EQ(setxattr((folder + "/limited.bin").c_str(), "system.posix_acl_access", limited.data(),
+                       limited.size(), 0),
+              0);
+    for (const std::string& path : {out, folder + "/old.bin", folder + "/limited.bin"}) {
         SCOPED_TRACE(path);
         const auto before = attributes(path);
+        const ino_t old_inode = inode(path);
         EXPECT_EQ(write(path, moment::none), write_outcome::written);
         EXPECT_EQ(attributes(path), before);
         EXPECT_EQ(test::read_file(path), new_charset);
+        if (path == folder + "/limited.bin") {
+            EXPECT_EQ(inode(path), old_inode);
+        }
     }
     EXPECT_EQ(write(folder + "/new.bin", moment::none), write_outcome::written);
     EXPECT_EQ(attributes(folder + "/new.bin").count("system.posix_acl_access"), 1U);
@@ -328,13 +401,8 @@ TEST_F(write_path, a_bind_mount_a_user_namespace_and_no_proc_are_written) {
     save(host, old_charset);
     save(out, old_charset);
     const ino_t host_inode = inode(host);
-    const int mounted = in_child([&] {
-        // A container refuses the namespace (EPERM), a chroot a private "/" (EINVAL).
-        if (unshare(CLONE_NEWNS) != 0 ||
-            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            mount(host.c_str(), out.c_str(), nullptr, MS_BIND, nullptr) != 0) {
-            return 99;
-        }
+    const int mounted = with_own_mounts([&] {
+        if (mount(host.c_str(), out.c_str(), nullptr, MS_BIND, nullptr) != 0) return 99;
         if (write(out, moment::none) != write_outcome::written) return 1;
         if (umount2(out.c_str(), 0) != 0 || umount2("/proc", MNT_DETACH) != 0) return 98;
         if (write(out, moment::none) != write_outcome::written) return 2;
@@ -413,8 +481,9 @@ struct flagged {
 
 // In an append-only folder no name can be removed, so no temporary is made:
 // new files are made and old ones written in place, and nothing is left. An
-// append-only file is refused, as "wb" refuses it; a file with a flag that a
-// new file would not have (no-dump) keeps it.
+// append-only file is refused, as "wb" refuses it. A file with a flag that a
+// new file would not have is written in place and keeps it: no-dump, and the
+// flags statx does not tell (+A, +S, +s, +u), tried where they can be set.
 TEST_F(write_path, an_append_only_folder_gets_no_temporary_and_an_append_only_file_is_refused) {
     const std::string folder = dir.file("log");
     fs::create_directory(folder);
@@ -422,18 +491,27 @@ TEST_F(write_path, an_append_only_folder_gets_no_temporary_and_an_append_only_fi
     const flagged append_only_file{folder + "/old.bin", FS_APPEND_FL};
     const flagged append_only_folder{folder, FS_APPEND_FL};
     save(out, old_charset);
-    const flagged no_dump{out, FS_NODUMP_FL};
-    if (!append_only_file.set || !append_only_folder.set || !no_dump.set) {
-        LEAVE_OUT(
-            "needs root with CAP_LINUX_IMMUTABLE, on a file system with chattr's flags (ext4, "
-            "XFS)");
+    const char* const lacking =
+        "needs root with CAP_LINUX_IMMUTABLE, on a file system with chattr's flags (ext4, XFS)";
+    if (!append_only_file.set || !append_only_folder.set) LEAVE_OUT(lacking);
+    for (const int flag : {FS_NODUMP_FL, FS_NOATIME_FL, FS_SYNC_FL, FS_SECRM_FL, FS_UNRM_FL}) {
+        SCOPED_TRACE(flag);
+        const flagged with{out, flag};
+        if (!with.set && flag == FS_NODUMP_FL) LEAVE_OUT(lacking);
+        if (!with.set) {
+            std::printf("chattr's flag %#x cannot be set here: not tried\n", flag);
+            continue;
+        }
+        const ino_t old_inode = inode(out);
+        EXPECT_EQ(write(out, moment::none), write_outcome::written);
+        EXPECT_EQ(inode(out), old_inode);
+        EXPECT_EQ(test::read_file(out), new_charset);
+        const int file = open(out.c_str(), O_RDONLY);
+        int flags = 0;
+        EXPECT_EQ(ioctl(file, FS_IOC_GETFLAGS, &flags), 0);
+        close(file);
+        EXPECT_NE(flags & flag, 0);
     }
-    EXPECT_EQ(write(out, moment::none), write_outcome::written);
-    const int file = open(out.c_str(), O_RDONLY);
-    int flags = 0;
-    EXPECT_EQ(ioctl(file, FS_IOC_GETFLAGS, &flags), 0);
-    close(file);
-    EXPECT_NE(flags & FS_NODUMP_FL, 0);
 
     EXPECT_EQ(write(folder + "/old.bin", moment::none), write_outcome::create_failed);
     EXPECT_EQ(test::read_file(folder + "/old.bin"), old_charset);
@@ -446,10 +524,9 @@ TEST_F(write_path, an_append_only_folder_gets_no_temporary_and_an_append_only_fi
 
 #endif
 
-// A running program, and a file reached through /dev/fd/N in a folder the
-// writer cannot search: kept or refused exactly as opening them for writing
-// keeps or refuses them.
-TEST_F(write_path, a_running_program_and_an_open_files_fd_link_are_what_opening_them_gives) {
+// A running program is kept or refused exactly as opening it for writing
+// keeps or refuses it.
+TEST_F(write_path, a_running_program_is_what_opening_it_gives) {
     const std::string program = dir.file("busy");
     fs::copy_file("/bin/sleep", program);
     ASSERT_EQ(chmod(program.c_str(), 0755), 0);
@@ -473,21 +550,6 @@ TEST_F(write_path, a_running_program_and_an_open_files_fd_link_are_what_opening_
     EXPECT_EQ(test::read_file(program) == before, busy);
     kill(running, SIGKILL);
     waitpid(running, nullptr, 0);
-
-    const std::string hidden = dir.file("private/hidden");
-    fs::create_directories(hidden);
-    save(hidden + "/out.bin", old_charset);
-    ASSERT_EQ(chmod((hidden + "/out.bin").c_str(), 0666), 0);
-    EXPECT_EQ(in_child([&] {
-                  const int file = open((hidden + "/out.bin").c_str(), O_RDWR);
-                  if (file < 0 || chmod(dir.file("private").c_str(), 0) != 0) return 99;
-                  if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return 98;
-                  const std::string link = "/dev/fd/" + std::to_string(file);
-                  return write(link, moment::none) == write_outcome::written ? 0 : 1;
-              }),
-              0);
-    ASSERT_EQ(chmod(dir.file("private").c_str(), 0755), 0);
-    EXPECT_EQ(test::read_file(hidden + "/out.bin"), new_charset);
 }
 
 // The console's own file is refused, and stays untouched when the output
@@ -539,33 +601,6 @@ TEST_F(write_path, links_and_names_at_their_limits) {
     ASSERT_EQ(just_fits.size(), static_cast<std::size_t>(PATH_MAX - 1));
     EXPECT_EQ(write(just_fits, moment::none), write_outcome::written);
     EXPECT_EQ(write(just_fits + "/x", moment::none), write_outcome::create_failed);
-}
-
-// From a working folder the writer cannot search, an absolute path is
-// created and replaced as "wb" creates and replaces it.
-TEST_F(write_path, a_closed_working_folder_hinders_no_absolute_path) {
-    if (geteuid() != 0) GTEST_SKIP() << "needs root, to be another user";
-    const std::string closed = dir.file("closed");
-    const std::string open_folder = dir.file("open");
-    const std::string old_file = open_folder + "/old.bin";
-    fs::create_directory(closed);
-    fs::create_directory(open_folder);
-    save(old_file, old_charset);
-    ASSERT_EQ(chmod(dir.path().c_str(), 0711) | chmod(closed.c_str(), 0700) |
-                  chmod(open_folder.c_str(), 0777) | chown(old_file.c_str(), 65534, 65534),
-              0);
-    const ino_t old_inode = inode(old_file);
-    EXPECT_EQ(in_child([&] {
-                  if (chdir(closed.c_str()) != 0 || setgid(65534) != 0 || setuid(65534) != 0) {
-                      return 99;
-                  }
-                  return static_cast<int>(write(open_folder + "/new.bin", moment::none)) * 10 +
-                         static_cast<int>(write(old_file, moment::none));
-              }),
-              0);
-    EXPECT_EQ(test::read_file(open_folder + "/new.bin"), new_charset);
-    EXPECT_EQ(test::read_file(old_file), new_charset);
-    EXPECT_NE(inode(old_file), old_inode) << "replaced, not written in place";
 }
 
 #if !defined(GLYPHOR_PORTABLE)  // the guards and flags are Linux's
@@ -650,12 +685,8 @@ TEST_F(write_path, a_full_disk_writes_in_place_what_the_old_files_blocks_hold) {
         const std::string file = disk + "/out.bin";
         fs::create_directory(disk);
         EXPECT_EQ(
-            in_child([&] {
-                if (unshare(CLONE_NEWNS) != 0 ||
-                    mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-                    mount("tmpfs", disk.c_str(), "tmpfs", 0, row.options) != 0) {
-                    return 99;
-                }
+            with_own_mounts([&] {
+                if (mount("tmpfs", disk.c_str(), "tmpfs", 0, row.options) != 0) return 99;
                 const bytes old(row.old_size, 0x5A);
                 if (!write_file_bytes(file.c_str(), old)) return 98;
                 const ino_t old_inode = inode(file);
@@ -680,37 +711,7 @@ TEST_F(write_path, a_full_disk_writes_in_place_what_the_old_files_blocks_hold) {
     }
 }
 
-// chattr's flags that statx does not tell (+A, +S, +s, +u) are kept: a new
-// file would lose them, so the file is written in place.
-TEST_F(write_path, every_chattr_flag_is_kept) {
-    for (const int flag : {FS_NOATIME_FL, FS_SYNC_FL, FS_SECRM_FL, FS_UNRM_FL}) {
-        SCOPED_TRACE(flag);
-        save(out, old_charset);
-        const flagged with{out, flag};
-        if (!with.set) {
-            std::printf("chattr's flag %#x cannot be set here: not tried\n", flag);
-            continue;
-        }
-        const ino_t old_inode = inode(out);
-        EXPECT_EQ(write(out, moment::none), write_outcome::written);
-        EXPECT_EQ(inode(out), old_inode);
-        EXPECT_EQ(test::read_file(out), new_charset);
-    }
-}
 #endif
-
-// Without random numbers the new file is named all the same.
-TEST_F(write_path, no_random_numbers_still_name_the_new_file) {
-    save(out, old_charset);
-    const ino_t old_inode = inode(out);
-    no_random = true;
-    EXPECT_EQ(write(out, moment::none), write_outcome::written);
-    EXPECT_EQ(write(dir.file("new.bin"), moment::none), write_outcome::written);
-    no_random = false;
-    EXPECT_NE(inode(out), old_inode);
-    EXPECT_EQ(test::read_file(out), new_charset);
-    EXPECT_EQ(names(), (std::vector<std::string>{"new.bin", "out.bin"}));
-}
 
 // A signal that ends the run, arriving while the new file is flushed, acts
 // once the new file is gone: nothing is left behind.
@@ -728,91 +729,87 @@ TEST_F(write_path, a_signal_during_the_flush_acts_once_the_new_file_is_gone) {
     }
 }
 
-// The console's terminal is refused by each of its names: its own, and
-// /dev/tty, the controlling terminal's.
+// The console's terminal is refused by each of its names: its own device
+// (not the controlling terminal), and /dev/fd/N and /dev/tty of the
+// controlling terminal of a new session.
 TEST_F(write_path, the_consoles_terminal_is_refused_by_any_name) {
-    const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
-        GTEST_SKIP() << "no pseudo-terminal here";
-    }
-    for (const bool by_tty : {false, true}) {
-        SCOPED_TRACE(by_tty);
+    const file_handle master{fdopen(posix_openpt(O_RDWR | O_NOCTTY), "r+")};
+    const int pty = master ? fileno(master.get()) : -1;
+    const char* device =
+        pty < 0 || grantpt(pty) != 0 || unlockpt(pty) != 0 ? nullptr : ptsname(pty);
+    if (device == nullptr) LEAVE_OUT("needs a pseudo-terminal (/dev/pts)");
+    const std::string own_name = device;
+    for (const int by : {0, 1, 2}) {
+        SCOPED_TRACE(by);
         EXPECT_EQ(in_child([&] {
-                      // The terminal, made the controlling one of a new session.
-                      const int terminal = ioctl(master, TIOCGPTPEER, O_RDWR);
+                      const int terminal = ioctl(pty, TIOCGPTPEER, O_RDWR);
                       std::FILE* const text = fdopen(terminal, "w");
-                      if (setsid() < 0 || text == nullptr || ioctl(terminal, TIOCSCTTY, 0) != 0) {
+                      if (text == nullptr ||
+                          (by > 0 && (setsid() < 0 || ioctl(terminal, TIOCSCTTY, 0) != 0))) {
                           return 99;
                       }
                       console = text;
-                      const std::string name = "/dev/fd/" + std::to_string(terminal);
-                      return static_cast<int>(write(by_tty ? "/dev/tty" : name, moment::none));
+                      const std::string names[] = {own_name, "/dev/fd/" + std::to_string(terminal),
+                                                   "/dev/tty"};
+                      return static_cast<int>(write(names[by], moment::none));
                   }),
                   static_cast<int>(write_outcome::create_failed));
     }
-    close(master);
 }
 
-// The details a replacement turns on, one file each. Two calls are wrapped
-// for them: the attribute listing, which answers ENOTSUP as FUSE's FAT does,
-// and the random draw of the hidden name, which gives a taken name first.
-bool listing_unsupported = false;
-int listings = 0;
-bool draw_taken_name = false;
-const std::string taken_name = ".glyphor-000000000000";  // twelve times symbol 0
-
-// The first draw after arming is all zeros, the taken name.
-bool taken_draw(void* draw, std::size_t size) {
-    if (!draw_taken_name) return false;
-    draw_taken_name = false;
-    std::memset(draw, 0, size);
-    return true;
-}
-
+// What a replacement turns on, one file each: made (its name returned, or
+// what the machine lacks named), written, and checked.
 TEST_F(write_path, what_a_replacement_turns_on) {
     struct detail {
         const char* what;
-        // Makes the file, and returns its name, or nothing, naming in lacking
-        // what the machine does not give.
         std::function<std::string(std::string& lacking)> make;
-        write_outcome outcome;
         bool replaced;                                    // a new file, else the same one
         std::function<void(const std::string&)> check{};  // what else must hold
     };
-    file_handle terminal;
-    const file_handle master{fdopen(posix_openpt(O_RDWR | O_NOCTTY), "r+")};
-#if !defined(GLYPHOR_PORTABLE)
-    std::string limited = acl_for_nobody();  // then user 65534 may only read, as after
-    limited[14] = 4;                         // setfacl -m u:nobody:r
-#endif
+    const std::string taken_name = ".glyphor-000000000000";  // twelve times symbol 0
+    mode_t umask_before = 0;
+    const auto status = [](const std::string& path) {
+        struct stat found {};
+        EXPECT_EQ(stat(path.c_str(), &found), 0) << path;
+        return found;
+    };
     const std::vector<detail> details = {
-#if !defined(GLYPHOR_PORTABLE)
-        {"an ACL changed after the folder's default ACL gave it one (setfacl -m u:nobody:r)",
-         [&](std::string& lacking) {
-             const std::string folder = dir.file("shared");
-             fs::create_directory(folder);
-             const std::string acl = acl_for_nobody();
-             std::string path = folder + "/old.bin";
-             const bool inherits = setxattr(folder.c_str(), "system.posix_acl_default", acl.data(),
-                                            acl.size(), 0) == 0;
-             save(path, old_charset);
-             if (!inherits || setxattr(path.c_str(), "system.posix_acl_access", limited.data(),
-                                       limited.size(), 0) != 0) {
-                 lacking = "a file system with ACLs";
-             }
-             return path;
+        {"a file's mode, kept, and a new file's, 0666 less the umask",
+         [&](std::string&) {
+             save(out, old_charset);
+             chmod(out.c_str(), 0604);
+             umask_before = umask(027);
+             return out;
          },
-         write_outcome::written, false,
+         true,
          [&](const std::string& path) {
-             EXPECT_EQ(attributes(path)["system.posix_acl_access"], limited);
+             EXPECT_EQ(write(dir.file("new.bin"), moment::none), write_outcome::written);
+             umask(umask_before);
+             EXPECT_EQ(status(path).st_mode & 07777, 0604U);
+             EXPECT_EQ(status(dir.file("new.bin")).st_mode & 07777, 0640U);
          }},
+        {"a second hard link, both names one file, emptied by a failed write",
+         [&](std::string&) {
+             save(out, old_charset);
+             fs::create_hard_link(out, dir.file("link.bin"));
+             return out;
+         },
+         false,
+         [&](const std::string& path) {
+             EXPECT_EQ(test::read_file(dir.file("link.bin")), new_charset);
+             EXPECT_EQ(write(path, moment::fsync), write_outcome::write_failed);
+             EXPECT_EQ(inode(path), inode(dir.file("link.bin")));
+             EXPECT_EQ(test::read_file(dir.file("link.bin")), bytes{});
+             EXPECT_EQ(names(), (std::vector<std::string>{"link.bin", "out.bin"}));
+         }},
+#if !defined(GLYPHOR_PORTABLE)
         {"a file system that lists no attributes (ENOTSUP)",
          [&](std::string&) {
              save(out, old_charset);
              listing_unsupported = true;
              return out;
          },
-         write_outcome::written, true, [&](const std::string&) { EXPECT_EQ(listings, 2); }},
+         true, [&](const std::string&) { EXPECT_EQ(listings, 2); }},
 #endif
         {"another user's file, replaced by root with its owner, group and mode",
          [&](std::string& lacking) {
@@ -821,10 +818,9 @@ TEST_F(write_path, what_a_replacement_turns_on) {
              chmod(out.c_str(), 0640);
              return out;
          },
-         write_outcome::written, true,
+         true,
          [&](const std::string& path) {
-             struct stat found {};
-             ASSERT_EQ(stat(path.c_str(), &found), 0);
+             const struct stat found = status(path);
              EXPECT_EQ(found.st_uid, 1234U);
              EXPECT_EQ(found.st_gid, 1235U);
              EXPECT_EQ(found.st_mode & 07777, 0640U);
@@ -836,23 +832,23 @@ TEST_F(write_path, what_a_replacement_turns_on) {
              draw_taken_name = true;
              return out;
          },
-         write_outcome::written, true,
+         true,
          [&](const std::string&) {
              EXPECT_FALSE(draw_taken_name) << "the name was never drawn";
              EXPECT_EQ(test::read_file(dir.file(taken_name)), someone_elses);
              EXPECT_EQ(names(), (std::vector<std::string>{taken_name, "out.bin"}));
          }},
-        {"the console's own terminal",
-         [&](std::string& lacking) {
-             const int pty = master ? fileno(master.get()) : -1;
-             const char* name =
-                 pty < 0 || grantpt(pty) != 0 || unlockpt(pty) != 0 ? nullptr : ptsname(pty);
-             terminal.reset(name != nullptr ? std::fopen(name, "w") : nullptr);
-             if (!terminal) lacking = "a pseudo-terminal (/dev/pts)";
-             console = terminal.get();
-             return name != nullptr ? std::string{name} : std::string{};
+        {"no random numbers to draw the hidden name with",
+         [&](std::string&) {
+             save(out, old_charset);
+             no_random = true;
+             return out;
          },
-         write_outcome::create_failed, false},
+         true,
+         [&](const std::string&) {
+             EXPECT_EQ(write(dir.file("new.bin"), moment::none), write_outcome::written);
+             EXPECT_EQ(names(), (std::vector<std::string>{"new.bin", "out.bin"}));
+         }},
     };
     std::string left_out;
     for (const detail& row : details) {
@@ -866,46 +862,15 @@ TEST_F(write_path, what_a_replacement_turns_on) {
         } else {
             const ino_t before = inode(path);
             listings = 0;
-            EXPECT_EQ(write(path, moment::none), row.outcome);
+            EXPECT_EQ(write(path, moment::none), write_outcome::written);
             EXPECT_EQ(inode(path) != before, row.replaced);
+            EXPECT_EQ(test::read_file(path), new_charset);
             if (row.check) row.check(path);
         }
-        listing_unsupported = draw_taken_name = false;
-        console = nullptr;
+        listing_unsupported = draw_taken_name = no_random = false;
     }
     if (!left_out.empty()) LEAVE_OUT("needs " + left_out);
 }
 
 }  // namespace
 }  // namespace glyphor
-
-// NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp,readability-identifier-naming)
-extern "C" {
-ssize_t __real_flistxattr(int file, char* names, std::size_t size);
-ssize_t __real_getrandom(void* bytes, std::size_t size, unsigned flags);
-void __real_arc4random_buf(void* bytes, std::size_t size);
-ssize_t __wrap_flistxattr(int file, char* names, std::size_t size);
-ssize_t __wrap_getrandom(void* bytes, std::size_t size, unsigned flags);
-void __wrap_arc4random_buf(void* bytes, std::size_t size);
-
-ssize_t __wrap_flistxattr(int file, char* names, std::size_t size) {
-    ++glyphor::listings;
-    if (!glyphor::listing_unsupported) return __real_flistxattr(file, names, size);
-    errno = ENOTSUP;
-    return -1;
-}
-
-ssize_t __wrap_getrandom(void* bytes, std::size_t size, unsigned flags) {
-    if (no_random) {
-        errno = ENOSYS;
-        return -1;
-    }
-    return glyphor::taken_draw(bytes, size) ? static_cast<ssize_t>(size)
-                                            : __real_getrandom(bytes, size, flags);
-}
-
-void __wrap_arc4random_buf(void* bytes, std::size_t size) {
-    if (!glyphor::taken_draw(bytes, size)) __real_arc4random_buf(bytes, size);
-}
-}
-// NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp,readability-identifier-naming)
