@@ -350,12 +350,20 @@ class Oracle:
         wanted = [((self.banner if glyphor else "") + w).encode() for w in wanted]
         if text not in wanted and not (text == b"" and self.console_lost(sc, run)):
             problems.append(f"status {run.status} with the text {text.decode(errors='replace')!r}")
+        writes = [i for i, c in enumerate(run.calls) if writes_output(sc, c)]
         if sc.output == ("stdout",):
             if ok and piped != expected:
                 problems.append(f"status 0, but the pipe got {len(piped)} bytes, not the"
                                 f" {len(expected)} expected")
             if not ok and not expected.startswith(piped):
                 problems.append("the pipe got bytes that are not the start of the output")
+        elif ok and writes:
+            # A file is written once its bytes are on the disk (only then is it renamed into
+            # place): its last write is followed by an fsync of it that succeeded.
+            file = descriptor(run.calls[writes[-1]])
+            if not any(c.name == "fsync" and descriptor(c) == file and c.text.endswith("= 0")
+                       for c in run.calls[writes[-1]:]):
+                problems.append(f"status 0, but no fsync of {file} succeeded after its last write")
         return problems + self.check_files(sc, ok, expected, before, after, run)
 
     def check_files(self, sc, ok, expected, before, after, run):
@@ -419,6 +427,10 @@ def writes_output(sc, call):
     """True for a write of anything but the console's text."""
     return call.name in WRITES and not call.text.startswith(console(sc))
 
+
+def descriptor(call):
+    """The file descriptor a call was made on."""
+    return re.match(r"\w+\((\d+)", call.text)[1]
 
 
 # --- The stage --------------------------------------------------------------
