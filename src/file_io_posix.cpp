@@ -92,8 +92,11 @@ bool look(int file, facts& found) {
     found.is.st_gid = seen.stx_gid;
     found.is.st_blocks = static_cast<blkcnt_t>(seen.stx_blocks);
     found.flags = seen.stx_attributes & seen.stx_attributes_mask;
-    unsigned int chattr = 0;  // all of chattr's flags, where statx tells only some
-    if (::ioctl(file, FS_IOC_GETFLAGS, &chattr) == 0) found.flags |= std::uint64_t{chattr} << 32U;
+    // All of chattr's flags, where statx tells only some. Asked of regular files
+    // alone: a device's driver gives an ioctl number its own meaning.
+    unsigned int chattr = 0;
+    if (S_ISREG(seen.stx_mode) && ::ioctl(file, FS_IOC_GETFLAGS, &chattr) == 0)
+        found.flags |= std::uint64_t{chattr} << 32U;
     return true;
 }
 #else
