@@ -4,28 +4,25 @@
 //   node bench.mjs PAGE SAMPLE
 import { readFileSync, statSync } from 'node:fs';
 import { resolve } from 'node:path';
-import { openBrowser } from './browser.mjs';
+import { chromium } from './browser.mjs';
 
 const [pageFile, sample] = process.argv.slice(2).map((path) => resolve(path));
 const runs = 20;
-const { browser, close } = await openBrowser();
+const driver = await chromium(pageFile);
+const { page } = driver;
 try {
   // From the start of navigation to the module ready for a file: the moment
   // the page marks itself ready, as seen from within it.
+  await page.evaluateOnNewDocument(() => {
+    new MutationObserver((_, observer) => {
+      if (document.body?.dataset.ready !== 'yes') return;
+      window.glyphorReadyAt = performance.now();
+      observer.disconnect();
+    }).observe(document, { attributes: true, subtree: true });
+  });
   const ready = [];
-  let page = null;
   for (let run = 0; run < 5; run += 1) {
-    if (page) await page.close();
-    page = await browser.newPage();
-    await page.evaluateOnNewDocument(() => {
-      new MutationObserver((_, observer) => {
-        if (document.body?.dataset.ready !== 'yes') return;
-        window.glyphorReadyAt = performance.now();
-        observer.disconnect();
-      }).observe(document, { attributes: true, subtree: true });
-    });
-    await page.goto(`file://${pageFile}`);
-    await page.waitForSelector('body[data-ready="yes"]');
+    await driver.load();
     ready.push(await page.evaluate(() => window.glyphorReadyAt));
   }
   // From the drop to the message, both pictures and the download in place.
@@ -57,5 +54,5 @@ try {
   console.log(`web bench: the sample converted and shown in ${median(times).toFixed(2)} ms ` +
               `(median of ${runs}; slowest ${Math.max(...times).toFixed(2)} ms)`);
 } finally {
-  await close();
+  await driver.close();
 }

@@ -17,26 +17,14 @@ namespace {
 using glyphor::bmp::encode;
 using bytes = std::vector<std::uint8_t>;
 
-struct web_case {
-    std::string file;
-    std::string count;
-};
-
-// A count as a JSON string.
+// A count as a JSON string: quotes, backslashes and control characters escaped.
 std::string quoted(const std::string& text) {
     std::string out = "\"";
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (byte < 0x20) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", byte);
-            out += escape;
-        } else {
-            out += c;
-        }
+        char escape[8];
+        std::snprintf(escape, sizeof escape, "\\u%04x", byte);
+        out += c == '"' || c == '\\' || byte < 0x20 ? std::string(escape) : std::string(1, c);
     }
     return out + "\"";
 }
@@ -49,33 +37,25 @@ int main(int argc, char** argv) {
         return 1;
     }
     const std::string folder = argv[1];
-    std::vector<web_case> cases;
     bool saved = true;
-    const auto add = [&](const std::string& name, const bytes& file,
-                         const std::vector<std::string>& counts) {
+    const auto write = [&](const std::string& name, const bytes& file) {
         saved = glyphor::write_file_bytes((folder + "/" + name).c_str(), file) && saved;
-        for (const std::string& count : counts) cases.push_back({name, count});
     };
 
-    // The command-line suite's tileset cases, each with its counts.
+    // The command-line suite's tileset cases, a line of cases.json for each count.
+    std::string json;
     for (const glyphor::test::tileset_case& c : glyphor::test::tileset_cases()) {
-        std::vector<std::string> counts;
-        for (const glyphor::test::tile_count_case& count : c.counts) counts.push_back(count.text);
-        add(c.name, c.bytes, counts);
+        write(c.name, c.bytes);
+        for (const glyphor::test::tile_count_case& count : c.counts) {
+            json += json.empty() ? "[\n" : ",\n";
+            json += "  {\"file\": " + quoted(c.name) + ", \"count\": " + quoted(count.text) + "}";
+        }
     }
+    json += "\n]\n";
+    write("cases.json", bytes(json.begin(), json.end()));
 
     // A tileset near the threshold throughout, for the PNG cases.
-    add("near.bmp", encode(glyphor::test::random_tileset(31)), {});
-
-    std::string json = "[\n";
-    for (const web_case& c : cases) {
-        json += "  {\"file\": " + quoted(c.file) + ", \"count\": " + quoted(c.count) + "}";
-        json += &c == &cases.back() ? "\n" : ",\n";
-    }
-    json += "]\n";
-    saved = glyphor::write_file_bytes((folder + "/cases.json").c_str(),
-                                      bytes(json.begin(), json.end())) &&
-            saved;
+    write("near.bmp", encode(glyphor::test::random_tileset(31)));
     if (!saved) {
         std::fprintf(stderr, "make_cases: cannot write the cases into %s\n", folder.c_str());
         return 1;

@@ -1,33 +1,36 @@
 // What the page's tests hold it to: glyphor's message and charset for a file,
-// run directly or after the README's ImageMagick recipe for PNG art, and a
-// tally of the checks.
-import { spawnSync } from 'node:child_process';
-import { existsSync, readFileSync, rmSync } from 'node:fs';
+// run directly or after the README's ImageMagick recipe for PNG art, and
+// glyphor-preview's picture of that charset; with a tally of the checks.
+import { execFileSync, spawnSync } from 'node:child_process';
+import { existsSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { basename, join } from 'node:path';
 
-// expectEqual counts a check, and prints it when the page's value differs;
-// summary prints the tally under a name and tells whether all passed.
-export function checker() {
+// glyphor and glyphor-preview (in bin) run in the folder work.
+export function programs(bin, work) {
   let failures = 0;
   let checks = 0;
-  return {
-    expectEqual(what, actual, expected) {
-      checks += 1;
-      if (Buffer.compare(Buffer.from(actual), Buffer.from(expected)) === 0) return true;
-      failures += 1;
-      console.log(`FAIL ${what}\n  page:     ${JSON.stringify(String(actual)).slice(0, 300)}` +
-                  `\n  expected: ${JSON.stringify(String(expected)).slice(0, 300)}`);
-      return false;
-    },
-    summary(name) {
-      console.log(`${name}: ${checks} checks, ${failures} failed`);
-      return failures === 0;
-    },
+  // Counts a check, and prints it when the page's value differs.
+  const expectEqual = (what, actual, expected) => {
+    checks += 1;
+    if (Buffer.compare(Buffer.from(actual), Buffer.from(expected)) === 0) return true;
+    failures += 1;
+    console.log(`FAIL ${what}\n  page:     ${JSON.stringify(String(actual)).slice(0, 300)}` +
+                `\n  expected: ${JSON.stringify(String(expected)).slice(0, 300)}`);
+    return false;
   };
-}
+  // Prints the tally under a name; tells whether all passed.
+  const summary = (name) => {
+    console.log(`${name}: ${checks} checks, ${failures} failed`);
+    return failures === 0;
+  };
+  // Writes a file of these bytes into the work folder; gives its path.
+  const put = (file, bytes) => {
+    writeFileSync(join(work, file), bytes);
+    return join(work, file);
+  };
+  // An image's pixels as red, green, blue, alpha, top row first (ImageMagick's reading).
+  const pixels = (file) => execFileSync('convert', [file, '-depth', '8', 'rgba:-']);
 
-// glyphor (in bin) run in the folder work.
-export function programs(bin, work) {
   const glyphor = join(bin, 'glyphor');
   // The name the page gives the charset of a file: its extension replaced by .bin.
   const charsetName = (file) => `${basename(file).replace(/(.)\.[^.]*$/, '$1')}.bin`;
@@ -50,5 +53,21 @@ export function programs(bin, work) {
     `convert ${shellWord(file)} -background black -alpha remove -type truecolor bmp:- | ` +
     `${shellWord(glyphor)} /dev/stdin ${shellWord(charsetName(file))}${countWord(count)}`,
     charsetName(file));
-  return { charsetName, programRun, shellWord, glyphorRun, recipeRun };
+
+  // The page's outcome for a file (pageRun's) against the program's.
+  const compare = (what, got, file, expected) => {
+    expectEqual(`${what}: message`, got.message, expected.message);
+    if (expected.charset === null) {
+      expectEqual(`${what}: no download`, got.saved === null ? 'none' : got.saved.name, 'none');
+      return;
+    }
+    if (!expectEqual(`${what}: a download`, got.saved === null ? 'none' : 'one', 'one')) return;
+    expectEqual(`${what}: the download's name`, got.saved.name, charsetName(file));
+    expectEqual(`${what}: the download's bytes`, got.saved.bytes, expected.charset);
+    execFileSync(join(bin, 'glyphor-preview'), [put('preview-input.bin', expected.charset),
+                                                join(work, 'preview.bmp')], { stdio: 'ignore' });
+    expectEqual(`${what}: the preview's pixels`, got.preview, pixels(join(work, 'preview.bmp')));
+  };
+  return { expectEqual, summary, put, pixels, compare, programRun, shellWord, glyphorRun,
+           recipeRun };
 }
