@@ -72,13 +72,11 @@ void recovers_from_each_failure(const std::wstring& folder) {
                                                      failed = write_outcome::write_failed;
     constexpr step_case cases[] = {
         {L"replaced", 0, aside, "new", written},
-        {L"old file not removed", ERROR_UNABLE_TO_REMOVE_REPLACED, stays, "old", in_place},
-        {L"new file not renamed", ERROR_UNABLE_TO_MOVE_REPLACEMENT, stays, "old", failed},
-        {L"new file not renamed, old aside", ERROR_UNABLE_TO_MOVE_REPLACEMENT, aside, "old",
-         failed},
-        {L"new file not moved, old aside", ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, aside, "old",
-         failed},
-        {L"new file not moved, old gone", ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, gone, "new", written},
+        {L"old not removed", ERROR_UNABLE_TO_REMOVE_REPLACED, stays, "old", in_place},
+        {L"new not renamed", ERROR_UNABLE_TO_MOVE_REPLACEMENT, stays, "old", failed},
+        {L"new not renamed, old aside", ERROR_UNABLE_TO_MOVE_REPLACEMENT, aside, "old", failed},
+        {L"new not moved, old aside", ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, aside, "old", failed},
+        {L"new not moved, old gone", ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, gone, "new", written},
         {L"file held elsewhere", ERROR_SHARING_VIOLATION, stays, "old", in_place},
     };
     const std::wstring target = folder + L"\\charset.bin", made = folder + L"\\.glyphor-made";

@@ -1,10 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#include <cstring>
+#include <string>
 
 #include "charset_writer.h"
-#include "file_bytes.h"
+#include "glyph_art.h"
 #include "support.h"
 #include "tileset_reader.h"
 
@@ -61,25 +60,36 @@ TEST(packer, matches_the_pixel_by_pixel_model_and_leaves_unemitted_tiles_zero) {
     }
 }
 
-struct writer_test : ::testing::Test {
-    test::temp_dir dir;
-    std::uint8_t charset[charset_size];
-    writer_test() {
-        for (std::size_t i = 0; i < charset_size; ++i)
-            charset[i] = static_cast<std::uint8_t>(i * 7);
-    }
-};
-
-TEST_F(writer_test, reports_create_and_write_failures_and_leaves_a_device_alone) {
-    EXPECT_EQ(write_charset(dir.file("no/such/folder.bin").c_str(), charset, 1),
-              write_outcome::create_failed);
+// A folder under the output's name is not written over. (A missing folder
+// and a full device, left as it was, are the command-line suite's to check:
+// the program reaches them through this same writer.)
+TEST(writer_test, refuses_a_folder_as_its_output) {
+    const test::temp_dir dir;
+    const std::uint8_t charset[charset_size] = {};
     EXPECT_EQ(write_charset(dir.path().c_str(), charset, 1), write_outcome::create_failed);
+}
 
-    // A full device: the write fails, and the device itself is left alone.
-    struct stat device {};
-    if (stat("/dev/full", &device) != 0) GTEST_SKIP() << "no /dev/full here";
-    EXPECT_EQ(write_charset("/dev/full", charset, 256), write_outcome::write_failed);
-    EXPECT_TRUE(test::file_exists("/dev/full"));
+// The committed sample converts to exactly the glyphs drawn in its art file:
+// tiles 0..127 as drawn, tiles 128..255 reversed.
+TEST(sample_tileset, converts_to_the_drawn_glyphs_and_their_reverse) {
+    const std::string folder = GLYPHOR_SAMPLE_DIR;
+    std::string error;
+    const std::vector<sample::glyph> glyphs =
+        sample::read_glyph_art((folder + "/tileset.txt").c_str(), error);
+    ASSERT_EQ(error, "");
+    const tileset tiles = load_tileset((folder + "/tileset.bmp").c_str());
+    ASSERT_EQ(tiles.outcome, load_outcome::loaded);
+    EXPECT_EQ(tiles.order, row_order::bottom_up);
+    const charset_buffer charset = pack_charset(tiles.pixels.get(), tiles.order, max_tiles);
+    for (std::size_t tile = 0; tile < 256; ++tile) {
+        const sample::glyph& drawn = glyphs[tile % 128];
+        ASSERT_TRUE(drawn.present) << "tile " << tile % 128 << " is not drawn";
+        for (std::size_t row = 0; row < 8; ++row) {
+            EXPECT_EQ(charset[tile * 8 + row],
+                      tile < 128 ? drawn.rows[row] : static_cast<std::uint8_t>(~drawn.rows[row]))
+                << "tile " << tile << " row " << row;
+        }
+    }
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <filesystem>
 
 #include "file_bytes.h"
 #include "support.h"
@@ -10,21 +9,11 @@
 namespace glyphor {
 namespace {
 
-using test::temp_dir;
-
-struct reader_test : ::testing::Test {
-    temp_dir dir;
-    std::string path = dir.file("tiles.bmp");
-
-    tileset load(const std::vector<std::uint8_t>& bytes) {
-        EXPECT_TRUE(write_file_bytes(path.c_str(), bytes));
-        return load_tileset(path.c_str());
-    }
-};
-
 // The suite's tileset cases, and more that only the reader is given: fields
 // it does not check, other signatures, offsets no file reaches, other heights.
-TEST_F(reader_test, each_case_loads_as_stored_or_is_refused_with_what_was_found) {
+TEST(reader_test, each_case_loads_as_stored_or_is_refused_with_what_was_found) {
+    const test::temp_dir dir;
+    const std::string path = dir.file("tiles.bmp");
     std::vector<test::tileset_case> cases = test::tileset_cases();
     std::vector<std::uint8_t> good = bmp::encode(test::random_tileset(2), {.compression = 3});
     auto add = [&](const char* name, std::size_t at, std::uint32_t value,
@@ -50,7 +39,8 @@ TEST_F(reader_test, each_case_loads_as_stored_or_is_refused_with_what_was_found)
     }
     for (const test::tileset_case& c : cases) {
         SCOPED_TRACE(c.name);
-        const tileset tiles = load(c.bytes);
+        ASSERT_TRUE(write_file_bytes(path.c_str(), c.bytes));
+        const tileset tiles = load_tileset(path.c_str());
         ASSERT_EQ(tiles.outcome, c.outcome);
         EXPECT_EQ(tiles.pixels == nullptr, c.outcome != load_outcome::loaded);
         if (c.outcome == load_outcome::bad_geometry) {
@@ -69,7 +59,7 @@ TEST_F(reader_test, each_case_loads_as_stored_or_is_refused_with_what_was_found)
 
 // What follows the pixels in a pipe belongs to whoever reads it next: the
 // reader takes the header, the gap and the pixels, and not one byte more.
-TEST_F(reader_test, a_pipe_is_read_up_to_the_end_of_the_pixels_and_no_further) {
+TEST(reader_test, a_pipe_is_read_up_to_the_end_of_the_pixels_and_no_further) {
     const std::vector<std::uint8_t> trailer = {'n', 'e', 'x', 't'};
     for (const std::uint32_t gap : {0U, 3000U}) {
         SCOPED_TRACE(gap);
