@@ -436,6 +436,41 @@ TEST_F(write_path, what_a_write_turns_on) {
         return own_mounts() &&
                mount(dir.file("host.bin").c_str(), out.c_str(), nullptr, MS_BIND, nullptr) == 0;
     };
+    // The file a, with a link to it whose text is one character (out.bin)
+    // and a chain of links whose texts grow shorter: the links stay links.
+    const auto linked = [&](const std::string& name) {
+        return [=, this] {
+            save(dir.file("a"), old_charset);
+            fs::create_symlink("a", out);
+            fs::create_symlink("out.bin", dir.file("chain"));
+            return dir.file(name);
+        };
+    };
+    const auto still_a_link = [](const std::string& path) { EXPECT_TRUE(fs::is_symlink(path)); };
+    const auto longest_path = [&] {
+        std::string deep = dir.path();
+        while (deep.size() + 1 + 200 < PATH_MAX - 1) deep += "/" + std::string(200, 'd');
+        fs::create_directories(deep);
+        return deep + "/" + std::string(PATH_MAX - 2 - deep.size(), 'f');
+    };
+    const auto a_running_program = [&] {
+        std::string program = dir.file("busy");
+        fs::copy_file("/bin/sleep", program);
+        EXPECT_EQ(chmod(program.c_str(), 0755), 0);
+        int started[2] = {-1, -1};
+        EXPECT_EQ(pipe2(started, O_CLOEXEC), 0);
+        running = fork();
+        if (running == 0) {
+            execl(program.c_str(), program.c_str(), "30", nullptr);
+            _exit(127);
+        }
+        close(started[1]);
+        char ignored = 0;
+        static_cast<void>(::read(started[0], &ignored, 1));  // at exec, the pipe closes
+        close(started[0]);
+        return program;
+    };
+#if !defined(GLYPHOR_PORTABLE)
     // A small file system of the child's own, holding an old file of
     // old_size bytes, then filled up with bytes, or with files (no_inode).
     const auto full_disk = [&](const char* options, std::size_t old_size, bool no_inode) {
@@ -460,41 +495,6 @@ TEST_F(write_path, what_a_write_turns_on) {
         fs::create_directory(dir.file("disk"));
         return dir.file("disk/out.bin");
     };
-    // The file a, with a link to it whose text is one character (out.bin)
-    // and a chain of links whose texts grow shorter: the links stay links.
-    const auto linked = [&](const std::string& name) {
-        return [=, this] {
-            save(dir.file("a"), old_charset);
-            fs::create_symlink("a", out);
-            fs::create_symlink("out.bin", dir.file("chain"));
-            return dir.file(name);
-        };
-    };
-    const auto still_a_link = [](const std::string& path) { EXPECT_TRUE(fs::is_symlink(path)); };
-    const auto longest_path = [&] {
-        std::string deep = dir.path();
-        while (deep.size() + 1 + 200 < PATH_MAX - 1) deep += "/" + std::string(200, 'd');
-        fs::create_directories(deep);
-        return deep + "/" + std::string(PATH_MAX - 2 - deep.size(), 'f');
-    };
-    const auto a_running_program = [&] {
-        const std::string program = dir.file("busy");
-        fs::copy_file("/bin/sleep", program);
-        EXPECT_EQ(chmod(program.c_str(), 0755), 0);
-        int started[2] = {-1, -1};
-        EXPECT_EQ(pipe2(started, O_CLOEXEC), 0);
-        running = fork();
-        if (running == 0) {
-            execl(program.c_str(), program.c_str(), "30", nullptr);
-            _exit(127);
-        }
-        close(started[1]);
-        char ignored = 0;
-        static_cast<void>(::read(started[0], &ignored, 1));  // at exec, the pipe closes
-        close(started[0]);
-        return program;
-    };
-#if !defined(GLYPHOR_PORTABLE)
     // out with a user attribute and an ACL that lets user 65534 read and
     // write; the folder shared with that ACL as its default, an old file
     // given it there, and one whose ACL was changed since (setfacl -m u:nobody:r).
@@ -559,7 +559,7 @@ TEST_F(write_path, what_a_write_turns_on) {
                 guards.clear();
                 return lack("root, to set the kernel's guards");
             }
-            const std::string theirs = dir.file("sticky/theirs.bin");
+            std::string theirs = dir.file("sticky/theirs.bin");
             fs::create_directory(dir.file("sticky"));
             EXPECT_EQ(chmod(dir.file("sticky").c_str(), mode), 0);
             if (fifo) {
