@@ -186,7 +186,7 @@ bool set_guards(const std::string& levels) {
 // Runs body in a child process once enter (giving up rights, entering
 // namespaces) has succeeded there. Returns what body returned, 1 when a check
 // in the child failed (it says so itself), 99 when enter failed, and -1 when
-// the child did not end normally.
+// the child did not end normally. No enter: nothing to enter.
 int in_child(const std::function<bool()>& enter, const std::function<int()>& body) {
     std::fflush(nullptr);
     const pid_t child = fork();
@@ -194,7 +194,7 @@ int in_child(const std::function<bool()>& enter, const std::function<int()>& bod
         const bool failed_before = ::testing::Test::HasFailure();
         int result = 1;
         try {
-            result = enter() ? body() : 99;
+            result = !enter || enter() ? body() : 99;
         } catch (const std::exception& error) {
             ADD_FAILURE() << error.what();
         }
@@ -313,14 +313,22 @@ struct write_path : ::testing::Test {
 };
 
 // Whichever call fails, the old charset stays as it was, the same file, and
-// nothing else is left in the folder; another program's save under the name
-// at that moment (a new file renamed over it) is kept, not removed.
-TEST_F(write_path, a_failure_at_any_moment_keeps_the_old_file_and_anyone_elses) {
+// nothing else is left in the folder; a signal that ends the run then acts
+// once the new file is gone; another program's save under the name at that
+// moment (a new file renamed over it) is kept, not removed.
+TEST_F(write_path, a_failure_or_a_signal_at_any_moment_keeps_the_old_file_and_anyone_elses) {
     for (const moment when : {moment::write, moment::fsync, moment::rename}) {
         SCOPED_TRACE(static_cast<int>(when));
         save(out, old_charset);
         const ino_t old_inode = inode(out);
         EXPECT_EQ(write(out, when), write_outcome::write_failed);
+        for (const int signal : {SIGUSR1, SIGALRM, SIGTERM}) {
+            const int ended = in_child({}, [&] {
+                static_cast<void>(write(out, when, [&] { raise(signal); }));
+                return 0;
+            });
+            EXPECT_EQ(ended, -1) << signal;
+        }
         EXPECT_EQ(test::read_file(out), old_charset);
         EXPECT_EQ(inode(out), old_inode);
         EXPECT_EQ(names(), std::vector<std::string>{"out.bin"});
@@ -374,7 +382,7 @@ TEST_F(write_path, what_a_write_turns_on) {
         bool replaced;  // when written: a new file in its place
         std::optional<write_outcome> expected = write_outcome::written;  // none: as "wb" opens it
         std::function<void(const std::string&)> check = {};              // what else must hold
-        std::function<bool()> enter = [] { return true; };               // in the child, first
+        std::function<bool()> enter = {};                                // in the child, first
         const char* needs = "user 65534";  // what the machine lacks when enter fails
     };
     const std::function<void(const std::string&)> nothing_more;
@@ -788,23 +796,6 @@ TEST_F(write_path, the_console_file_is_never_written_even_when_the_name_turns_in
     EXPECT_EQ(test::read_file(log), someone_elses);
 }
 
-// A signal that ends the run, arriving while the new file is flushed, acts
-// once the new file is gone: nothing is left behind.
-TEST_F(write_path, a_signal_during_the_flush_acts_once_the_new_file_is_gone) {
-    save(out, old_charset);
-    for (const int signal : {SIGUSR1, SIGALRM, SIGTERM}) {
-        SCOPED_TRACE(signal);
-        EXPECT_EQ(in_child([] { return true; },
-                           [&] {
-                               static_cast<void>(write(out, moment::fsync, [&] { raise(signal); }));
-                               return 0;
-                           }),
-                  -1);
-        EXPECT_EQ(names(), std::vector<std::string>{"out.bin"});
-        EXPECT_EQ(test::read_file(out), old_charset);
-    }
-}
-
 // The console's terminal is refused by each of its names: its own device
 // (not the controlling terminal), and /dev/fd/N and /dev/tty of the
 // controlling terminal of a new session.
@@ -817,21 +808,19 @@ TEST_F(write_path, the_consoles_terminal_is_refused_by_any_name) {
     const std::string own_name = device;
     for (const int by : {0, 1, 2}) {
         SCOPED_TRACE(by);
-        EXPECT_EQ(
-            in_child([] { return true; },
-                     [&] {
-                         const int terminal = ioctl(pty, TIOCGPTPEER, O_RDWR);
-                         std::FILE* const text = fdopen(terminal, "w");
-                         if (text == nullptr ||
-                             (by > 0 && (setsid() < 0 || ioctl(terminal, TIOCSCTTY, 0) != 0))) {
-                             return 99;
-                         }
-                         console = text;
-                         const std::string names[] = {
-                             own_name, "/dev/fd/" + std::to_string(terminal), "/dev/tty"};
-                         return static_cast<int>(write(names[by], moment::none));
-                     }),
-            static_cast<int>(write_outcome::create_failed));
+        const int outcome = in_child({}, [&] {
+            const int terminal = ioctl(pty, TIOCGPTPEER, O_RDWR);
+            std::FILE* const text = fdopen(terminal, "w");
+            if (text == nullptr ||
+                (by > 0 && (setsid() < 0 || ioctl(terminal, TIOCSCTTY, 0) != 0))) {
+                return 99;
+            }
+            console = text;
+            const std::string names[] = {own_name, "/dev/fd/" + std::to_string(terminal),
+                                         "/dev/tty"};
+            return static_cast<int>(write(names[by], moment::none));
+        });
+        EXPECT_EQ(outcome, static_cast<int>(write_outcome::create_failed));
     }
 }
 
