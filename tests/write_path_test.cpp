@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sched.h>
+#include <spawn.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -265,6 +266,23 @@ struct write_path : ::testing::Test {
             ASSERT_EQ(chmod(path.c_str(), mode), 0);
         }
     }
+    // name in the test's folder, its folder made, holding the old charset, of
+    // mode (0: as made); the folder then of folder_mode (0: as made); given to
+    // owner and group where an owner is given, which only root can: "" where
+    // that fails.
+    std::string placed(const std::string& name, mode_t mode, mode_t folder_mode = 0,
+                       uid_t owner = 0, gid_t group = 0) {
+        const fs::path path = dir.file(name);
+        fs::create_directories(path.parent_path());
+        save(path, old_charset, mode);
+        if (folder_mode != 0) {
+            EXPECT_EQ(chmod(path.parent_path().c_str(), folder_mode), 0);
+        }
+        if (owner != 0 && chown(path.c_str(), owner, group) != 0) {
+            return lack("root, to give a file to another user");
+        }
+        return path;
+    }
     // The names in folder (the test's own by default), sorted.
     std::vector<std::string> names(const fs::path& folder = {}) const {
         std::vector<std::string> found;
@@ -391,13 +409,14 @@ TEST_F(write_path, what_a_write_turns_on) {
     const std::optional<write_outcome> as_wb;
     const char* const mounts = "a mount namespace and a private / (CAP_SYS_ADMIN, no chroot)";
     const std::string taken_name = ".glyphor-000000000000";  // twelve times symbol 0
-    const auto old_out = [&] {
-        save(out, old_charset);
-        return out;
-    };
+    const auto old_out = [&](mode_t mode = 0) { return placed("out.bin", mode); };
+    // A new file beside it, 0666 less the umask.
     const auto new_file = [&](const std::string&) {
+        const mode_t mask = umask(0);
+        umask(mask);
         EXPECT_EQ(write(dir.file("new.bin"), moment::none), written);
         EXPECT_EQ(test::read_file(dir.file("new.bin")), new_charset);
+        EXPECT_EQ(status(dir.file("new.bin")).st_mode & 07777, 0666 & ~mask);
     };
     // A failed write in place empties the file, as "wb" does.
     const auto emptied = [&](const std::string& path) {
@@ -410,9 +429,7 @@ TEST_F(write_path, what_a_write_turns_on) {
     // in a folder open to all, only root has another user to be.
     const auto shared_file = [&](mode_t mode) {
         return [=, this] {
-            fs::create_directory(dir.file("folder"));
-            save(dir.file("folder/out.bin"), old_charset, 0666);
-            EXPECT_EQ(chmod(dir.file("folder").c_str(), mode), 0);
+            placed("folder/out.bin", 0666, mode);
             return mode == 0777 && geteuid() != 0 ? std::string{} : std::string{"out.bin"};
         };
     };
@@ -420,27 +437,16 @@ TEST_F(write_path, what_a_write_turns_on) {
     // to all by its absolute path, beside an old file of the writer's own.
     const auto closed_world = [&](const std::string& name) {
         return [=, this] {
-            for (const char* folder : {"closed", "open"}) fs::create_directory(dir.file(folder));
-            save(dir.file("open/old.bin"), old_charset);
-            if (chown(dir.file("open/old.bin").c_str(), 65534, 65534) != 0) {
-                return lack("root, to be another user in a closed working folder");
-            }
-            EXPECT_EQ(chmod(dir.path().c_str(), 0711) | chmod(dir.file("closed").c_str(), 0700) |
-                          chmod(dir.file("open").c_str(), 0777),
-                      0);
+            if (placed("open/old.bin", 0, 0777, 65534, 65534).empty()) return std::string{};
+            fs::create_directory(dir.file("closed"));
+            EXPECT_EQ(chmod(dir.path().c_str(), 0711) | chmod(dir.file("closed").c_str(), 0700), 0);
             return dir.file("open/" + name);
         };
     };
     // A file of user 1234's, writable by all in a folder open to all.
-    const auto their_file = [&] {
-        fs::create_directory(dir.file("open"));
-        EXPECT_EQ(chmod(dir.file("open").c_str(), 0777), 0);
-        save(dir.file("open/theirs.bin"), old_charset, 0666);
-        return chown(dir.file("open/theirs.bin").c_str(), 1234, 1234) == 0
-                   ? dir.file("open/theirs.bin")
-                   : lack("root, to give a file to another user");
-    };
+    const auto their_file = [&] { return placed("open/theirs.bin", 0666, 0777, 1234, 1234); };
     const auto bind_mounted = [&] {
+        save(dir.file("host.bin"), old_charset);
         return own_mounts() &&
                mount(dir.file("host.bin").c_str(), out.c_str(), nullptr, MS_BIND, nullptr) == 0;
     };
@@ -461,21 +467,14 @@ TEST_F(write_path, what_a_write_turns_on) {
         fs::create_directories(deep);
         return deep + "/" + std::string(PATH_MAX - 2 - deep.size(), 'f');
     };
+    // A copy of sleep, running: glibc's posix_spawn returns once it has started.
     const auto a_running_program = [&] {
         std::string program = dir.file("busy");
         fs::copy_file("/bin/sleep", program);
         EXPECT_EQ(chmod(program.c_str(), 0755), 0);
-        int started[2] = {-1, -1};
-        EXPECT_EQ(pipe2(started, O_CLOEXEC), 0);
-        running = fork();
-        if (running == 0) {
-            execl(program.c_str(), program.c_str(), "30", nullptr);
-            _exit(127);
-        }
-        close(started[1]);
-        char ignored = 0;
-        static_cast<void>(::read(started[0], &ignored, 1));  // at exec, the pipe closes
-        close(started[0]);
+        char seconds[] = "30";
+        char* const arguments[] = {program.data(), seconds, nullptr};
+        EXPECT_EQ(posix_spawn(&running, program.c_str(), nullptr, nullptr, arguments, environ), 0);
         return program;
     };
 #if !defined(GLYPHOR_PORTABLE)
@@ -530,8 +529,7 @@ TEST_F(write_path, what_a_write_turns_on) {
     // An append-only file in an append-only folder, where no name can be
     // removed, so no new file can be made under a hidden name.
     const auto append_only = [&](const std::string& name) {
-        fs::create_directory(dir.file("log"));
-        save(dir.file("log/old.bin"), old_charset);
+        placed("log/old.bin", 0);
         if (!set_flag(dir.file("log/old.bin"), FS_APPEND_FL) ||
             !set_flag(dir.file("log"), FS_APPEND_FL)) {
             return lack(chattr);
@@ -584,15 +582,7 @@ TEST_F(write_path, what_a_write_turns_on) {
 #endif
     const std::vector<detail> details = {
         {"a file's mode, kept, and a new file's, 0666 less the umask",
-         [&] {
-             save(out, old_charset, 0604);
-             return out;
-         },
-         true, written,
-         [&](const std::string&) {
-             EXPECT_EQ(write(dir.file("new.bin"), moment::none), written);
-             EXPECT_EQ(status(dir.file("new.bin")).st_mode & 07777, 0640U);
-         },
+         [&] { return old_out(0604); }, true, written, new_file,
          [] {
              umask(027);
              return true;
@@ -611,11 +601,7 @@ TEST_F(write_path, what_a_write_turns_on) {
              EXPECT_EQ(names(), (std::vector<std::string>{"link.bin", "out.bin"}));
          }},
         {"another user's file, replaced by root with its owner, group and mode",
-         [&] {
-             save(out, old_charset, 0640);
-             return chown(out.c_str(), 1234, 1235) == 0 ? out : lack("root, to own another's file");
-         },
-         true},
+         [&] { return placed("out.bin", 0640, 0, 1234, 1235); }, true},
         {"a hidden name already taken, drawn again",
          [&] {
              save(dir.file(taken_name), someone_elses);
@@ -654,12 +640,8 @@ TEST_F(write_path, what_a_write_turns_on) {
          written, nothing_more, another_user(dir.file("closed"))},
         // Where a rename cannot put the new file in the old one's place, the
         // old one is written through the descriptor.
-        {"a file bind-mounted over the name, as into a container",
-         [&] {
-             save(dir.file("host.bin"), old_charset);
-             return old_out();
-         },
-         false, written, nothing_more, bind_mounted, mounts},
+        {"a file bind-mounted over the name, as into a container", old_out, false, written,
+         nothing_more, bind_mounted, mounts},
         {"no /proc: an old file replaced and a new file made all the same", old_out, true, written,
          new_file, [] { return own_mounts() && umount2("/proc", MNT_DETACH) == 0; }, mounts},
         {"a file owned outside a user namespace, whose owner a new file cannot be given",
