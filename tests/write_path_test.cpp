@@ -171,17 +171,21 @@ bool file_flags(const std::string& path, unsigned long request, int& flags) {
     return done;
 }
 
+// Writes text into one of the kernel's files in /proc; false when refused.
+bool put(const char* file, const std::string& text) {
+    const int to = open(file, O_WRONLY);
+    const bool done = to >= 0 && ::write(to, text.data(), text.size()) > 0;
+    if (to >= 0) close(to);
+    return done;
+}
+
 // The kernel's guards of sticky folders, fs.protected_regular and
 // fs.protected_fifos, a level each ("12"); false when they cannot be set.
 const char* const guard_settings[] = {"/proc/sys/fs/protected_regular",
                                       "/proc/sys/fs/protected_fifos"};
 bool set_guards(const std::string& levels) {
-    for (std::size_t i = 0; i < 2; ++i) {
-        std::FILE* file = std::fopen(guard_settings[i], "w");
-        if (file != nullptr) std::fputc(levels[i], file);
-        if (file == nullptr || std::fclose(file) != 0) return false;
-    }
-    return true;
+    return put(guard_settings[0], levels.substr(0, 1)) &&
+           put(guard_settings[1], levels.substr(1, 1));
 }
 
 // Runs body in a child process once enter (giving up rights, entering
@@ -225,12 +229,6 @@ bool own_mounts() {
 
 // A user namespace where root is this user and no one else has a number (unshare -r).
 bool own_users() {
-    const auto put = [](const char* file, const char* text) {
-        const int to = open(file, O_WRONLY);
-        const bool done = to >= 0 && ::write(to, text, std::strlen(text)) > 0;
-        if (to >= 0) close(to);
-        return done;
-    };
     return unshare(CLONE_NEWUSER) == 0 && put("/proc/self/setgroups", "deny") &&
            put("/proc/self/uid_map", "0 0 1") && put("/proc/self/gid_map", "0 0 1");
 }
@@ -510,15 +508,14 @@ TEST_F(write_path, what_a_write_turns_on) {
         limited[14] = 4;  // user 65534 may only read
         const std::string shared = dir.file("shared");
         fs::create_directory(shared);
-        save(out, old_charset);
+        old_out();
         const std::string& acl = acl_for_nobody;
         if (setxattr(out.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) != 0 ||
             setxattr(out.c_str(), "user.note", "mine", 4, 0) != 0 ||
             setxattr(shared.c_str(), "system.posix_acl_default", acl.data(), acl.size(), 0) != 0) {
             return lack("a file system that keeps ACLs and user attributes (ext4, XFS)");
         }
-        save(shared + "/old.bin", old_charset);
-        save(shared + "/limited.bin", old_charset);
+        for (const char* file : {"/old.bin", "/limited.bin"}) save(shared + file, old_charset);
         EXPECT_EQ(setxattr((shared + "/limited.bin").c_str(), "system.posix_acl_access",
                            limited.data(), limited.size(), 0),
                   0);
@@ -540,8 +537,7 @@ TEST_F(write_path, what_a_write_turns_on) {
     // it. Those statx does not tell are tried where they can be set.
     const auto flag_row = [&](const char* what, int flag) {
         const auto make = [=, this] {
-            save(out, old_charset);
-            if (set_flag(out, flag)) return out;
+            if (set_flag(old_out(), flag)) return out;
             if (flag == FS_NODUMP_FL) return lack(chattr);
             std::printf("chattr's flag %#x cannot be set here: not tried\n", flag);
             return std::string{};
@@ -565,16 +561,12 @@ TEST_F(write_path, what_a_write_turns_on) {
                 guards.clear();
                 return lack("root, to set the kernel's guards");
             }
-            std::string theirs = dir.file("sticky/theirs.bin");
-            fs::create_directory(dir.file("sticky"));
-            EXPECT_EQ(chmod(dir.file("sticky").c_str(), mode), 0);
+            std::string theirs = placed("sticky/theirs.bin", 0, mode, 1234, 1234);
             if (fifo) {
-                EXPECT_EQ(mkfifo(theirs.c_str(), 0666), 0);
+                fs::remove(theirs);
+                EXPECT_EQ(mkfifo(theirs.c_str(), 0666) | chown(theirs.c_str(), 1234, 1234), 0);
                 held = open(theirs.c_str(), O_RDONLY | O_NONBLOCK);
-            } else {
-                save(theirs, old_charset);
             }
-            EXPECT_EQ(chown(theirs.c_str(), 1234, 1234), 0);
             EXPECT_TRUE(set_guards(levels));
             return theirs;
         };
@@ -761,8 +753,7 @@ TEST_F(write_path, what_a_write_turns_on) {
 TEST_F(write_path, the_console_file_is_never_written_even_when_the_name_turns_into_it) {
     const std::string log = dir.file("log.txt");
     save(log, someone_elses);
-    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> text{std::fopen(log.c_str(), "a"),
-                                                               &std::fclose};
+    const file_handle text{std::fopen(log.c_str(), "a")};
     ASSERT_NE(text, nullptr);
     console = text.get();
     fs::create_hard_link(log, out);
