@@ -260,9 +260,7 @@ struct write_path : ::testing::Test {
     // The file with content, and mode where one is given (0: as made).
     void save(const std::string& path, const bytes& content, mode_t mode = 0) const {
         ASSERT_TRUE(write_file_bytes(path.c_str(), content));
-        if (mode != 0) {
-            ASSERT_EQ(chmod(path.c_str(), mode), 0);
-        }
+        ASSERT_EQ(mode == 0 ? 0 : chmod(path.c_str(), mode), 0);
     }
     // name in the test's folder, its folder made, holding the old charset, of
     // mode (0: as made); the folder then of folder_mode (0: as made); given to
@@ -273,9 +271,7 @@ struct write_path : ::testing::Test {
         const fs::path path = dir.file(name);
         fs::create_directories(path.parent_path());
         save(path, old_charset, mode);
-        if (folder_mode != 0) {
-            EXPECT_EQ(chmod(path.parent_path().c_str(), folder_mode), 0);
-        }
+        EXPECT_EQ(folder_mode == 0 ? 0 : chmod(path.parent_path().c_str(), folder_mode), 0);
         if (owner != 0 && chown(path.c_str(), owner, group) != 0) {
             return lack("root, to give a file to another user");
         }
@@ -291,7 +287,6 @@ struct write_path : ::testing::Test {
         std::sort(found.begin(), found.end());
         return found;
     }
-    static ino_t inode(const std::string& path) { return status(path).st_ino; }
     // Notes what the machine lacks; "", for a row's name to write: not tried.
     std::string lack(const std::string& what) {
         if (lacking.find(what) == std::string::npos) {
@@ -336,7 +331,7 @@ TEST_F(write_path, a_failure_or_a_signal_at_any_moment_keeps_the_old_file_and_an
     for (const moment when : {moment::write, moment::fsync, moment::rename}) {
         SCOPED_TRACE(static_cast<int>(when));
         save(out, old_charset);
-        const ino_t old_inode = inode(out);
+        const ino_t old_inode = status(out).st_ino;
         EXPECT_EQ(write(out, when), write_outcome::write_failed);
         for (const int signal : {SIGUSR1, SIGALRM, SIGTERM}) {
             const int ended = in_child({}, [&] {
@@ -346,7 +341,7 @@ TEST_F(write_path, a_failure_or_a_signal_at_any_moment_keeps_the_old_file_and_an
             EXPECT_EQ(ended, -1) << signal;
         }
         EXPECT_EQ(test::read_file(out), old_charset);
-        EXPECT_EQ(inode(out), old_inode);
+        EXPECT_EQ(status(out).st_ino, old_inode);
         EXPECT_EQ(names(), std::vector<std::string>{"out.bin"});
 
         EXPECT_EQ(write(out, when,
@@ -408,6 +403,11 @@ TEST_F(write_path, what_a_write_turns_on) {
     const char* const mounts = "a mount namespace and a private / (CAP_SYS_ADMIN, no chroot)";
     const std::string taken_name = ".glyphor-000000000000";  // twelve times symbol 0
     const auto old_out = [&](mode_t mode = 0) { return placed("out.bin", mode); };
+    // The old file, written with one of the wrapped calls' turns on.
+    const auto turned = [&](bool& turn) {
+        turn = true;
+        return old_out();
+    };
     // A new file beside it, 0666 less the umask.
     const auto new_file = [&](const std::string&) {
         const mode_t mask = umask(0);
@@ -418,10 +418,10 @@ TEST_F(write_path, what_a_write_turns_on) {
     };
     // A failed write in place empties the file, as "wb" does.
     const auto emptied = [&](const std::string& path) {
-        const ino_t before = inode(path);
+        const ino_t before = status(path).st_ino;
         EXPECT_EQ(write(path, moment::write), write_outcome::write_failed);
         EXPECT_EQ(test::read_file(path), bytes{});
-        EXPECT_EQ(inode(path), before);
+        EXPECT_EQ(status(path).st_ino, before);
     };
     // out.bin, writable by all, in a folder of mode, for another user there;
     // in a folder open to all, only root has another user to be.
@@ -441,8 +441,6 @@ TEST_F(write_path, what_a_write_turns_on) {
             return dir.file("open/" + name);
         };
     };
-    // A file of user 1234's, writable by all in a folder open to all.
-    const auto their_file = [&] { return placed("open/theirs.bin", 0666, 0777, 1234, 1234); };
     const auto bind_mounted = [&] {
         save(dir.file("host.bin"), old_charset);
         return own_mounts() &&
@@ -468,8 +466,7 @@ TEST_F(write_path, what_a_write_turns_on) {
     // A copy of sleep, running: glibc's posix_spawn returns once it has started.
     const auto a_running_program = [&] {
         std::string program = dir.file("busy");
-        fs::copy_file("/bin/sleep", program);
-        EXPECT_EQ(chmod(program.c_str(), 0755), 0);
+        fs::copy_file("/bin/sleep", program);  // with its mode
         char seconds[] = "30";
         char* const arguments[] = {program.data(), seconds, nullptr};
         EXPECT_EQ(posix_spawn(&running, program.c_str(), nullptr, nullptr, arguments, environ), 0);
@@ -481,7 +478,8 @@ TEST_F(write_path, what_a_write_turns_on) {
     const auto full_disk = [&](const char* options, std::size_t old_size, bool no_inode) {
         return [=, this] {
             const std::string disk = dir.file("disk");
-            if (!own_mounts() || mount("tmpfs", disk.c_str(), "tmpfs", 0, options) != 0 ||
+            if (!fs::create_directory(disk) || !own_mounts() ||
+                mount("tmpfs", disk.c_str(), "tmpfs", 0, options) != 0 ||
                 !write_file_bytes((disk + "/out.bin").c_str(), bytes(old_size, 0x5A))) {
                 return false;
             }
@@ -496,10 +494,7 @@ TEST_F(write_path, what_a_write_turns_on) {
             return true;
         };
     };
-    const auto on_disk = [&] {
-        fs::create_directory(dir.file("disk"));
-        return dir.file("disk/out.bin");
-    };
+    const auto on_disk = [&] { return dir.file("disk/out.bin"); };
     // out with a user attribute and an ACL that lets user 65534 read and
     // write; the folder shared with that ACL as its default, an old file
     // given it there, and one whose ACL was changed since (setfacl -m u:nobody:r).
@@ -588,7 +583,7 @@ TEST_F(write_path, what_a_write_turns_on) {
          [&](const std::string& path) {
              EXPECT_EQ(test::read_file(dir.file("link.bin")), new_charset);
              EXPECT_EQ(write(path, moment::fsync), write_outcome::write_failed);
-             EXPECT_EQ(inode(path), inode(dir.file("link.bin")));
+             EXPECT_EQ(status(path).st_ino, status(dir.file("link.bin")).st_ino);
              EXPECT_EQ(test::read_file(dir.file("link.bin")), bytes{});
              EXPECT_EQ(names(), (std::vector<std::string>{"link.bin", "out.bin"}));
          }},
@@ -597,20 +592,15 @@ TEST_F(write_path, what_a_write_turns_on) {
         {"a hidden name already taken, drawn again",
          [&] {
              save(dir.file(taken_name), someone_elses);
-             draw_taken_name = true;
-             return old_out();
+             return turned(draw_taken_name);
          },
          true, written,
          [&](const std::string&) {
              EXPECT_FALSE(draw_taken_name) << "the name was never drawn";
              EXPECT_EQ(test::read_file(dir.file(taken_name)), someone_elses);
          }},
-        {"no random numbers to draw the hidden name with",
-         [&] {
-             no_random = true;
-             return old_out();
-         },
-         true, written, new_file},
+        {"no random numbers to draw the hidden name with", [&] { return turned(no_random); }, true,
+         written, new_file},
         // What a user other than root writes as "wb" would: where a new file
         // would change whose the file is, it is written in place.
         {"another user's writable file in a folder where no file can be made", shared_file(0555),
@@ -619,9 +609,7 @@ TEST_F(write_path, what_a_write_turns_on) {
          emptied, another_user(dir.file("folder"))},
         {"a file reached through /dev/fd/N in a folder the writer cannot search",
          [&] {
-             fs::create_directories(dir.file("private/hidden"));
-             save(dir.file("private/hidden/out.bin"), old_charset, 0666);
-             held = open(dir.file("private/hidden/out.bin").c_str(), O_RDWR);
+             held = open(placed("private/hidden/out.bin", 0666).c_str(), O_RDWR);
              EXPECT_EQ(chmod(dir.file("private").c_str(), 0), 0);
              return "/dev/fd/" + std::to_string(held);
          },
@@ -637,7 +625,8 @@ TEST_F(write_path, what_a_write_turns_on) {
         {"no /proc: an old file replaced and a new file made all the same", old_out, true, written,
          new_file, [] { return own_mounts() && umount2("/proc", MNT_DETACH) == 0; }, mounts},
         {"a file owned outside a user namespace, whose owner a new file cannot be given",
-         their_file, false, written, nothing_more, own_users, "a user namespace"},
+         [&] { return placed("open/theirs.bin", 0666, 0777, 1234, 1234); }, false, written,
+         nothing_more, own_users, "a user namespace"},
         {"a link whose text is one character", linked("out.bin"), true, written, still_a_link},
         {"a chain of links whose texts grow shorter", linked("chain"), true, written, still_a_link},
         {"a name of 255 bytes, made and then replaced",
@@ -651,11 +640,8 @@ TEST_F(write_path, what_a_write_turns_on) {
          as_wb},
 #if !defined(GLYPHOR_PORTABLE)  // the attributes, flags and guards are Linux's
         {"a file system that lists no attributes (ENOTSUP)",
-         [&] {
-             listing_unsupported = true;
-             return old_out();
-         },
-         true, written, [](const std::string&) { EXPECT_EQ(listings, 2); }},
+         [&] { return turned(listing_unsupported); }, true, written,
+         [](const std::string&) { EXPECT_EQ(listings, 2); }},
         {"a file's ACL and attribute", [&] { return with_acls("out.bin"); }, false, written},
         {"a file given its folder's default ACL, whose replacement gains no more",
          [&] { return with_acls("shared/old.bin"); }, true, written},
@@ -713,8 +699,7 @@ TEST_F(write_path, what_a_write_turns_on) {
             const fs::path folder =
                 fs::path(path).has_parent_path() ? fs::path(path).parent_path() : ".";
             const bool listed = path.rfind("/dev/", 0) != 0 && fs::is_directory(folder);
-            std::vector<std::string> names_after =
-                listed ? names(folder) : std::vector<std::string>{};
+            const auto names_before = listed ? names(folder) : std::vector<std::string>{};
             const write_outcome expected =
                 row.expected.value_or(opens_for_writing(path) ? written : refused);
             EXPECT_EQ(write(path, moment::none), expected);
@@ -729,12 +714,10 @@ TEST_F(write_path, what_a_write_turns_on) {
                 EXPECT_EQ(after.st_mode, before.st_mode);
                 EXPECT_EQ(attributes(path), old_attributes);
             }
-            if (listed && !existed && expected == written) {
-                names_after.push_back(fs::path(path).filename().string());
-                std::sort(names_after.begin(), names_after.end());
-            }
-            if (listed) {
-                EXPECT_EQ(names(folder), names_after);
+            if (listed) {  // the new file, if any, read above
+                std::vector<std::string> now = names(folder);
+                if (!existed) std::erase(now, fs::path(path).filename().string());
+                EXPECT_EQ(now, names_before);
             }
             if (row.check) row.check(path);
             return 0;
@@ -748,17 +731,14 @@ TEST_F(write_path, what_a_write_turns_on) {
     if (!lacking.empty()) LEAVE_OUT(lacking);
 }
 
-// The console's own file is refused, and stays untouched when the output
-// name becomes a link to it between the opening and the replacing.
+// The console's own file stays untouched when the output name becomes a
+// link to it between the opening and the replacing, and is then refused.
 TEST_F(write_path, the_console_file_is_never_written_even_when_the_name_turns_into_it) {
     const std::string log = dir.file("log.txt");
     save(log, someone_elses);
     const file_handle text{std::fopen(log.c_str(), "a")};
     ASSERT_NE(text, nullptr);
     console = text.get();
-    fs::create_hard_link(log, out);
-    EXPECT_EQ(write(out, moment::none), write_outcome::create_failed);
-    fs::remove(out);
     save(out, old_charset);
     EXPECT_EQ(write(out, moment::look_up,
                     [&] {
@@ -766,6 +746,7 @@ TEST_F(write_path, the_console_file_is_never_written_even_when_the_name_turns_in
                         fs::create_hard_link(log, out);
                     }),
               write_outcome::written);
+    EXPECT_EQ(write(out, moment::none), write_outcome::create_failed);
     EXPECT_EQ(test::read_file(log), someone_elses);
 }
 
@@ -778,7 +759,6 @@ TEST_F(write_path, the_consoles_terminal_is_refused_by_any_name) {
     const char* device =
         pty < 0 || grantpt(pty) != 0 || unlockpt(pty) != 0 ? nullptr : ptsname(pty);
     if (device == nullptr) LEAVE_OUT("needs a pseudo-terminal (/dev/pts)");
-    const std::string own_name = device;
     for (const int by : {0, 1, 2}) {
         SCOPED_TRACE(by);
         const int outcome = in_child({}, [&] {
@@ -789,8 +769,7 @@ TEST_F(write_path, the_consoles_terminal_is_refused_by_any_name) {
                 return 99;
             }
             console = text;
-            const std::string names[] = {own_name, "/dev/fd/" + std::to_string(terminal),
-                                         "/dev/tty"};
+            const std::string names[] = {device, "/dev/fd/" + std::to_string(terminal), "/dev/tty"};
             return static_cast<int>(write(names[by], moment::none));
         });
         EXPECT_EQ(outcome, static_cast<int>(write_outcome::create_failed));
