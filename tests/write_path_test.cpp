@@ -262,10 +262,10 @@ struct write_path : ::testing::Test {
         ASSERT_TRUE(write_file_bytes(path.c_str(), content));
         ASSERT_EQ(mode == 0 ? 0 : chmod(path.c_str(), mode), 0);
     }
-    // name in the test's folder, its folder made, holding the old charset, of
-    // mode (0: as made); the folder then of folder_mode (0: as made); given to
-    // owner and group where an owner is given, which only root can: "" where
-    // that fails.
+    // name in the test's folder (its folder made) holding the old charset, of
+    // mode, its folder then of folder_mode (0: as made), given to owner and
+    // group if an owner is given, which only root can ("" where that fails).
+    // NOLINTNEXTLINE(bugprone-easily-swappable-parameters): chmod's and chown's
     std::string placed(const std::string& name, mode_t mode, mode_t folder_mode = 0,
                        uid_t owner = 0, gid_t group = 0) {
         const fs::path path = dir.file(name);
