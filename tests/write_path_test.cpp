@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sched.h>
+#include <spawn.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -23,6 +24,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,9 +47,10 @@ int listings = 0;
 bool draw_taken_name = false;
 bool no_random = false;
 
-// True when this call is the armed one: it then runs the doing, disarmed.
+// True when this call is the armed one (fsync once a write has gone
+// through): it then runs the doing, disarmed.
 bool strikes(moment now) {
-    if (armed != now) return false;
+    if (armed != now || (now == moment::fsync && !written)) return false;
     armed = moment::none;
     if (meanwhile) meanwhile();
     errno = EIO;
@@ -65,21 +68,17 @@ bool taken_draw(void* draw, std::size_t size) {
 
 // The linker's names for the wrapped calls and the real ones behind them.
 // NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp,readability-identifier-naming)
+#define WRAPPED(result, call, ...)     \
+    result __real_##call(__VA_ARGS__); \
+    result __wrap_##call(__VA_ARGS__)
 extern "C" {
-ssize_t __real_write(int file, const void* bytes, std::size_t size);
-int __real_fsync(int file);
-int __real_renameat(int from_folder, const char* from, int to_folder, const char* to);
-int __real_fstatat64(int folder, const char* name, struct stat* found, int flags);
-ssize_t __real_flistxattr(int file, char* names, std::size_t size);
-ssize_t __real_getrandom(void* bytes, std::size_t size, unsigned flags);
-void __real_arc4random_buf(void* bytes, std::size_t size);
-ssize_t __wrap_write(int file, const void* bytes, std::size_t size);
-int __wrap_fsync(int file);
-int __wrap_renameat(int from_folder, const char* from, int to_folder, const char* to);
-int __wrap_fstatat64(int folder, const char* name, struct stat* found, int flags);
-ssize_t __wrap_flistxattr(int file, char* names, std::size_t size);
-ssize_t __wrap_getrandom(void* bytes, std::size_t size, unsigned flags);
-void __wrap_arc4random_buf(void* bytes, std::size_t size);
+WRAPPED(ssize_t, write, int file, const void* bytes, std::size_t size);
+WRAPPED(int, fsync, int file);
+WRAPPED(int, renameat, int from_folder, const char* from, int to_folder, const char* to);
+WRAPPED(int, fstatat64, int folder, const char* name, struct stat* found, int flags);
+WRAPPED(ssize_t, flistxattr, int file, char* names, std::size_t size);
+WRAPPED(ssize_t, getrandom, void* bytes, std::size_t size, unsigned flags);
+WRAPPED(void, arc4random_buf, void* bytes, std::size_t size);
 
 ssize_t __wrap_write(int file, const void* bytes, std::size_t size) {
     if (strikes(moment::write)) return -1;
@@ -89,21 +88,16 @@ ssize_t __wrap_write(int file, const void* bytes, std::size_t size) {
 }
 
 int __wrap_fsync(int file) {
-    if (written && strikes(moment::fsync)) return -1;
-    return __real_fsync(file);
+    return strikes(moment::fsync) ? -1 : __real_fsync(file);
 }
 
 int __wrap_renameat(int from_folder, const char* from, int to_folder, const char* to) {
-    if (strikes(moment::rename)) return -1;
-    return __real_renameat(from_folder, from, to_folder, to);
+    return strikes(moment::rename) ? -1 : __real_renameat(from_folder, from, to_folder, to);
 }
 
 // Looking the name up after it was opened: the doing runs, the call does not fail.
 int __wrap_fstatat64(int folder, const char* name, struct stat* found, int flags) {
-    if (armed == moment::look_up) {
-        armed = moment::none;
-        meanwhile();
-    }
+    static_cast<void>(strikes(moment::look_up));
     return __real_fstatat64(folder, name, found, flags);
 }
 
@@ -148,10 +142,108 @@ const bytes old_charset(2048, 0x5A);
 const bytes new_charset = test::random_bytes(2048);
 const bytes someone_elses = {'t', 'h', 'e', 'i', 'r', 's'};
 
+struct stat status(const std::string& path) {
+    struct stat found {};
+    EXPECT_EQ(stat(path.c_str(), &found), 0) << path;
+    return found;
+}
+
+// Every extended attribute of a file, ACLs included, by name.
+std::map<std::string, std::string> attributes(const std::string& path) {
+    std::map<std::string, std::string> found;
+    char names[4096];
+    const ssize_t length = listxattr(path.c_str(), names, sizeof names);
+    for (const char* name = names; length > 0 && name < names + length;
+         name += std::strlen(name) + 1) {
+        char value[4096];
+        const ssize_t size = getxattr(path.c_str(), name, value, sizeof value);
+        found[name] = std::string(value, static_cast<std::size_t>(size < 0 ? 0 : size));
+    }
+    return found;
+}
+
+// A file's flags, set as chattr sets them (FS_IOC_SETFLAGS) or read as lsattr
+// reads them (FS_IOC_GETFLAGS); false where the file system or the rights refuse it.
+bool file_flags(const std::string& path, unsigned long request, int& flags) {
+    const int file = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+    const bool done = file >= 0 && ioctl(file, request, &flags) == 0;
+    if (file >= 0) close(file);
+    return done;
+}
+
+// Writes text into one of the kernel's files in /proc; false when refused.
+bool put(const char* file, const std::string& text) {
+    const int to = open(file, O_WRONLY);
+    const bool done = to >= 0 && ::write(to, text.data(), text.size()) > 0;
+    if (to >= 0) close(to);
+    return done;
+}
+
+// The kernel's guards of sticky folders, fs.protected_regular and
+// fs.protected_fifos, a level each ("12"); false when they cannot be set.
+const char* const guard_settings[] = {"/proc/sys/fs/protected_regular",
+                                      "/proc/sys/fs/protected_fifos"};
+bool set_guards(const std::string& levels) {
+    return put(guard_settings[0], levels.substr(0, 1)) &&
+           put(guard_settings[1], levels.substr(1, 1));
+}
+
+// Runs body in a child process once enter (giving up rights, entering
+// namespaces) has succeeded there. Returns what body returned, 1 when a check
+// in the child failed (it says so itself), 99 when enter failed, and -1 when
+// the child did not end normally. No enter: nothing to enter.
+int in_child(const std::function<bool()>& enter, const std::function<int()>& body) {
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child == 0) {
+        const bool failed_before = ::testing::Test::HasFailure();
+        int result = 1;
+        try {
+            result = !enter || enter() ? body() : 99;
+        } catch (const std::exception& error) {
+            ADD_FAILURE() << error.what();
+        }
+        std::fflush(nullptr);
+        _exit(!failed_before && ::testing::Test::HasFailure() ? 1 : result);
+    }
+    int status = 0;
+    if (waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
+// In folder (entered first: the test's folder is root's), as user 65534 when
+// the test runs as root.
+std::function<bool()> another_user(const std::string& folder = {}) {
+    return [folder] {
+        return (folder.empty() || chdir(folder.c_str()) == 0) &&
+               (geteuid() != 0 || (setgid(65534) == 0 && setuid(65534) == 0));
+    };
+}
+
+// Mounts of the child's own, which the machine may refuse: a container the
+// namespace (EPERM), a chroot a private "/" (EINVAL).
+bool own_mounts() {
+    return unshare(CLONE_NEWNS) == 0 &&
+           mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+}
+
+// A user namespace where root is this user and no one else has a number (unshare -r).
+bool own_users() {
+    return unshare(CLONE_NEWUSER) == 0 && put("/proc/self/setgroups", "deny") &&
+           put("/proc/self/uid_map", "0 0 1") && put("/proc/self/gid_map", "0 0 1");
+}
+
 struct write_path : ::testing::Test {
     test::temp_dir dir;
     std::string out = dir.file("out.bin");
     std::FILE* console = nullptr;  // the file the program's text goes to
+    std::string lacking;           // what the machine did not give, said at the end
+    // What clear() puts back: files with chattr's flags, the kernel's guards
+    // as they were, a descriptor held open and a program left running.
+    std::vector<std::string> flagged;
+    std::string guards;
+    int held = -1;
+    pid_t running = -1;
 
     // write_file with the call at when failing, what meanwhile says done then.
     write_outcome write(const std::string& path, moment when, std::function<void()> doing = {}) {
@@ -165,36 +257,91 @@ struct write_path : ::testing::Test {
         meanwhile = {};
         return outcome;
     }
-    void save(const std::string& path, const bytes& content) const {
+    // The file with content, and mode where one is given (0: as made).
+    void save(const std::string& path, const bytes& content, mode_t mode = 0) const {
         ASSERT_TRUE(write_file_bytes(path.c_str(), content));
+        ASSERT_EQ(mode == 0 ? 0 : chmod(path.c_str(), mode), 0);
+    }
+    // name in the test's folder (its folder made) holding the old charset, of
+    // mode, its folder then of folder_mode (0: as made), given to owner and
+    // group if an owner is given, which only root can ("" where that fails).
+    // NOLINTNEXTLINE(bugprone-easily-swappable-parameters): chmod's and chown's
+    std::string placed(const std::string& name, mode_t mode, mode_t folder_mode = 0,
+                       uid_t owner = 0, gid_t group = 0) {
+        const fs::path path = dir.file(name);
+        fs::create_directories(path.parent_path());
+        save(path, old_charset, mode);
+        EXPECT_EQ(folder_mode == 0 ? 0 : chmod(path.parent_path().c_str(), folder_mode), 0);
+        if (owner != 0 && chown(path.c_str(), owner, group) != 0) {
+            return lack("root, to give a file to another user");
+        }
+        return path;
     }
     // The names in folder (the test's own by default), sorted.
-    std::vector<std::string> names(const std::string& folder = {}) const {
+    std::vector<std::string> names(const fs::path& folder = {}) const {
         std::vector<std::string> found;
-        for (const auto& entry : fs::directory_iterator(folder.empty() ? dir.path() : folder)) {
+        for (const auto& entry :
+             fs::directory_iterator(folder.empty() ? fs::path(dir.path()) : folder)) {
             found.push_back(entry.path().filename().string());
         }
         std::sort(found.begin(), found.end());
         return found;
     }
-    static ino_t inode(const std::string& path) {
-        struct stat found {};
-        EXPECT_EQ(stat(path.c_str(), &found), 0) << path;
-        return found.st_ino;
+    // Notes what the machine lacks; "", for a row's name to write: not tried.
+    std::string lack(const std::string& what) {
+        if (lacking.find(what) == std::string::npos) {
+            lacking += (lacking.empty() ? "needs " : "; ") + what;
+        }
+        return {};
     }
+    bool set_flag(const std::string& path, int to) {
+        flagged.push_back(path);
+        return file_flags(path, FS_IOC_SETFLAGS, to);
+    }
+    // Puts the machine and the test's folder back as they were, empty.
+    void clear() {
+        for (const std::string& path : flagged) {
+            int none = 0;
+            file_flags(path, FS_IOC_SETFLAGS, none);
+        }
+        flagged.clear();
+        if (!guards.empty()) {
+            EXPECT_TRUE(set_guards(guards));
+        }
+        if (held >= 0) close(held);
+        held = -1;
+        if (running > 0 && kill(running, SIGKILL) == 0) waitpid(running, nullptr, 0);
+        running = -1;
+        listing_unsupported = draw_taken_name = no_random = false;
+        listings = 0;
+        // The folders a row closes, opened again for a user to empty them.
+        for (const char* folder : {"folder", "private"}) chmod(dir.file(folder).c_str(), 0700);
+        fs::remove_all(dir.path());
+        fs::create_directory(dir.path());
+        fs::permissions(dir.path(), fs::perms::owner_all);
+    }
+    void TearDown() override { clear(); }
 };
 
 // Whichever call fails, the old charset stays as it was, the same file, and
-// nothing else is left in the folder; another program's save under the name
-// at that moment (a new file renamed over it) is kept, not removed.
-TEST_F(write_path, a_failure_at_any_moment_keeps_the_old_file_and_anyone_elses) {
+// nothing else is left in the folder; a signal that ends the run then acts
+// once the new file is gone; another program's save under the name at that
+// moment (a new file renamed over it) is kept, not removed.
+TEST_F(write_path, a_failure_or_a_signal_at_any_moment_keeps_the_old_file_and_anyone_elses) {
     for (const moment when : {moment::write, moment::fsync, moment::rename}) {
         SCOPED_TRACE(static_cast<int>(when));
         save(out, old_charset);
-        const ino_t old_inode = inode(out);
+        const ino_t old_inode = status(out).st_ino;
         EXPECT_EQ(write(out, when), write_outcome::write_failed);
+        for (const int signal : {SIGUSR1, SIGALRM, SIGTERM}) {
+            const int ended = in_child({}, [&] {
+                static_cast<void>(write(out, when, [&] { raise(signal); }));
+                return 0;
+            });
+            EXPECT_EQ(ended, -1) << signal;
+        }
         EXPECT_EQ(test::read_file(out), old_charset);
-        EXPECT_EQ(inode(out), old_inode);
+        EXPECT_EQ(status(out).st_ino, old_inode);
         EXPECT_EQ(names(), std::vector<std::string>{"out.bin"});
 
         EXPECT_EQ(write(out, when,
@@ -213,357 +360,384 @@ TEST_F(write_path, a_failure_at_any_moment_keeps_the_old_file_and_anyone_elses) 
     }
 }
 
-// Runs body in a child process (to give up rights or enter namespaces) and
-// returns what it returned, or -1 when it did not end normally.
-int in_child(const std::function<int()>& body) {
-    std::fflush(nullptr);
-    const pid_t child = fork();
-    if (child == 0) _exit(body());
-    int status = 0;
-    if (waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
-    return WEXITSTATUS(status);
-}
-
-// The same in folder (entered first: the test's folder is root's) as user
-// 65534 when the test runs as root; 99 when that cannot be.
-int as_another_user(const std::string& folder, const std::function<int()>& body) {
-    return in_child([&] {
-        if ((!folder.empty() && chdir(folder.c_str()) != 0) ||
-            (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))) {
-            return 99;
-        }
-        return body();
-    });
-}
-
-// The same with mounts of the child's own; 99 where the machine refuses them:
-// a container the namespace (EPERM), a chroot a private "/" (EINVAL).
-int with_own_mounts(const std::function<int()>& body) {
-    return in_child([&] {
-        if (unshare(CLONE_NEWNS) != 0 ||
-            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
-            return 99;
-        }
-        return body();
-    });
-}
-
-// What a user other than root writes. Where a new file would change whose
-// the file is, the file is written in place, and emptied when that fails: a
-// writable file of another user's in a folder where no file can be made, or
-// in a folder open to all (another user's file can be written, not given to
-// its owner). A file reached through /dev/fd/N in a folder the writer cannot
-// search is written, and from a working folder the writer cannot search an
-// absolute path is created and replaced, as "wb" would.
-TEST_F(write_path, another_user_writes_what_wb_would) {
-    const bool root = geteuid() == 0;
-    for (const mode_t folder_mode : {0555U, 0777U}) {
-        if (folder_mode == 0777U && !root) continue;  // the file would be the writer's own
-        SCOPED_TRACE(folder_mode);
-        const std::string folder = dir.file("folder");
-        const std::string file = folder + "/out.bin";
-        fs::create_directory(folder);
-        save(file, old_charset);
-        ASSERT_EQ(chmod(file.c_str(), 0666), 0);
-        ASSERT_EQ(chmod(folder.c_str(), folder_mode), 0);
-        const ino_t old_inode = inode(file);
-        for (const moment when : {moment::none, moment::write}) {
-            EXPECT_EQ(
-                as_another_user(folder, [&] { return static_cast<int>(write("out.bin", when)); }),
-                static_cast<int>(when == moment::none ? write_outcome::written
-                                                      : write_outcome::write_failed));
-            EXPECT_EQ(test::read_file(file), when == moment::none ? new_charset : bytes{});
-            EXPECT_EQ(inode(file), old_inode);
-        }
-        chmod(folder.c_str(), 0755);
-        fs::remove_all(folder);
-    }
-    // A file reached through /dev/fd/N in a folder the writer cannot search.
-    const std::string hidden = dir.file("private/hidden");
-    fs::create_directories(hidden);
-    save(hidden + "/out.bin", old_charset);
-    ASSERT_EQ(chmod((hidden + "/out.bin").c_str(), 0666), 0);
-    const int file = open((hidden + "/out.bin").c_str(), O_RDWR);  // open before it is closed
-    ASSERT_EQ(chmod(dir.file("private").c_str(), 0), 0);
-    EXPECT_EQ(as_another_user({},
-                              [&] {
-                                  return static_cast<int>(
-                                      write("/dev/fd/" + std::to_string(file), moment::none));
-                              }),
-              static_cast<int>(write_outcome::written));
-    close(file);
-    ASSERT_EQ(chmod(dir.file("private").c_str(), 0755), 0);
-    EXPECT_EQ(test::read_file(hidden + "/out.bin"), new_charset);
-    if (!root) GTEST_SKIP() << "needs root, to be another user in a closed working folder";
-    const std::string closed = dir.file("closed");
-    const std::string open_folder = dir.file("open");
-    const std::string old_file = open_folder + "/old.bin";
-    fs::create_directory(closed);
-    fs::create_directory(open_folder);
-    save(old_file, old_charset);
-    ASSERT_EQ(chmod(dir.path().c_str(), 0711) | chmod(closed.c_str(), 0700) |
-                  chmod(open_folder.c_str(), 0777) | chown(old_file.c_str(), 65534, 65534),
-              0);
-    const ino_t old_inode = inode(old_file);
-    EXPECT_EQ(as_another_user(
-                  closed,
-                  [&] {
-                      return static_cast<int>(write(open_folder + "/new.bin", moment::none)) * 10 +
-                             static_cast<int>(write(old_file, moment::none));
-                  }),
-              0);
-    EXPECT_EQ(test::read_file(open_folder + "/new.bin"), new_charset);
-    EXPECT_EQ(test::read_file(old_file), new_charset);
-    EXPECT_NE(inode(old_file), old_inode) << "replaced, not written in place";
-}
-
 #if !defined(GLYPHOR_PORTABLE)  // a portable build reads no attributes or flags, as on the BSDs
-// Every extended attribute of a file, ACLs included, by name.
-std::map<std::string, std::string> attributes(const std::string& path) {
-    std::map<std::string, std::string> found;
-    char names[4096];
-    const ssize_t length = listxattr(path.c_str(), names, sizeof names);
-    for (const char* name = names; length > 0 && name < names + length;
-         name += std::strlen(name) + 1) {
-        char value[4096];
-        const ssize_t size = getxattr(path.c_str(), name, value, sizeof value);
-        found[name] = std::string(value, static_cast<std::size_t>(size < 0 ? 0 : size));
-    }
-    return found;
-}
-
-// An ACL as the kernel stores it: the owner, user 65534 and the group may
+// An ACL as the kernel stores it, version 2, then each entry's tag,
+// permissions and id, little-endian: the owner, user 65534 and the group may
 // read and write, others nothing.
-std::string acl_for_nobody() {
-    std::string acl = {2, 0, 0, 0};  // version 2, little-endian like each entry
-    auto add = [&](unsigned tag, unsigned perm, std::uint32_t id) {
-        for (const unsigned byte :
-             {tag, 0U, perm, 0U, id & 0xFFU, (id >> 8U) & 0xFFU, (id >> 16U) & 0xFFU, id >> 24U}) {
-            acl += static_cast<char>(byte);
-        }
+const std::string acl_for_nobody{
+    "\x02\0\0\0"
+    "\x01\0\x06\0\xff\xff\xff\xff"  // the owner
+    "\x02\0\x06\0\xfe\xff\0\0"      // user 65534
+    "\x04\0\x06\0\xff\xff\xff\xff"  // the group
+    "\x10\0\x06\0\xff\xff\xff\xff"  // the mask
+    "\x20\0\0\0\xff\xff\xff\xff",   // others
+    44};
+#endif
+
+// Whether "wb" would open the file there, tried without emptying it.
+bool opens_for_writing(const std::string& path) {
+    const int file = open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (file >= 0) close(file);
+    return file >= 0;
+}
+
+// What a write turns on, one file each: made (its name returned, "" where it
+// is not tried), written in a child process, and checked there. Whatever
+// else, a file written or replaced keeps its owner, group, mode and extended
+// attributes (ACLs among them), and its folder keeps the names it had, with
+// the new file's: no other file is left behind.
+TEST_F(write_path, what_a_write_turns_on) {
+    struct detail {
+        const char* what;
+        std::function<std::string()> make;
+        bool replaced;  // when written: a new file in its place
+        std::optional<write_outcome> expected = write_outcome::written;  // none: as "wb" opens it
+        std::function<void(const std::string&)> check = {};              // what else must hold
+        std::function<bool()> enter = {};                                // in the child, first
+        const char* needs = "user 65534";  // what the machine lacks when enter fails
     };
-    add(0x01, 6, 0xFFFFFFFFU);  // the owner
-    add(0x02, 6, 65534);        // user 65534
-    add(0x04, 6, 0xFFFFFFFFU);  // the group
-    add(0x10, 6, 0xFFFFFFFFU);  // the mask
-    add(0x20, 0, 0xFFFFFFFFU);  // others
-    return acl;
-}
-
-// A replaced file keeps its ACL and its attributes, and gains none from its
-// folder's default ACL, also where its ACL was changed after the default gave
-// it one (setfacl -m u:nobody:r, then written in place); a new file gets that
-// default ACL, as "wb" gives it.
-TEST_F(write_path, a_files_acl_and_attributes_are_kept_and_a_default_acl_adds_none) {
-    const std::string acl = acl_for_nobody();
-    std::string limited = acl;  // then user 65534 may only read
-    limited[14] = 4;
-    const std::string folder = dir.file("shared");
-    fs::create_directory(folder);
-    save(out, old_charset);
-    if (setxattr(out.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) != 0 ||
-        setxattr(out.c_str(), "user.note", "mine", 4, 0) != 0 ||
-        setxattr(folder.c_str(), "system.posix_acl_default", acl.data(), acl.size(), 0) != 0) {
-        LEAVE_OUT("needs a file system that keeps ACLs and user attributes (ext4, XFS)");
-    }
-    save(folder + "/old.bin", old_charset);
-    save(folder + "/limited.bin", old_charset);
-    ASSERT_EQ(setxattr((folder + "/limited.bin").c_str(), "system.posix_acl_access", limited.data(),
-                       limited.size(), 0),
-              0);
-    for (const std::string& path : {out, folder + "/old.bin", folder + "/limited.bin"}) {
-        SCOPED_TRACE(path);
-        const auto before = attributes(path);
-        const ino_t old_inode = inode(path);
-        EXPECT_EQ(write(path, moment::none), write_outcome::written);
-        EXPECT_EQ(attributes(path), before);
-        EXPECT_EQ(test::read_file(path), new_charset);
-        if (path == folder + "/limited.bin") {
-            EXPECT_EQ(inode(path), old_inode);
-        }
-    }
-    EXPECT_EQ(write(folder + "/new.bin", moment::none), write_outcome::written);
-    EXPECT_EQ(attributes(folder + "/new.bin").count("system.posix_acl_access"), 1U);
-    EXPECT_EQ(names(), (std::vector<std::string>{"out.bin", "shared"}));
-}
-
-#endif
-
-// Where a rename cannot put the new file in the old one's place, the old one
-// is written through the descriptor: a file bind-mounted over the name (as
-// into a container), and a file owned outside a user namespace, whose owner
-// a new file cannot be given. Without /proc a new file and an old one are
-// made and replaced all the same.
-TEST_F(write_path, a_bind_mount_a_user_namespace_and_no_proc_are_written) {
-    if (geteuid() != 0) GTEST_SKIP() << "needs root, for mount and user namespaces";
-    std::string lacking;  // what the machine did not give, left out
-    const std::string host = dir.file("host.bin");
-    save(host, old_charset);
-    save(out, old_charset);
-    const ino_t host_inode = inode(host);
-    const int mounted = with_own_mounts([&] {
-        if (mount(host.c_str(), out.c_str(), nullptr, MS_BIND, nullptr) != 0) return 99;
-        if (write(out, moment::none) != write_outcome::written) return 1;
-        if (umount2(out.c_str(), 0) != 0 || umount2("/proc", MNT_DETACH) != 0) return 98;
-        if (write(out, moment::none) != write_outcome::written) return 2;
-        return write(dir.file("new.bin"), moment::none) == write_outcome::written ? 0 : 3;
-    });
-    if (mounted >= 98) {
-        lacking = "a mount namespace and a private / (CAP_SYS_ADMIN, no chroot)";
-    } else {
-        EXPECT_EQ(mounted, 0);
-        EXPECT_EQ(test::read_file(host), new_charset);
-        EXPECT_EQ(inode(host), host_inode);
-        EXPECT_EQ(test::read_file(out), new_charset);
+    const std::function<void(const std::string&)> nothing_more;
+    const auto written = write_outcome::written;
+    const auto refused = write_outcome::create_failed;
+    const std::optional<write_outcome> as_wb;
+    const char* const mounts = "a mount namespace and a private / (CAP_SYS_ADMIN, no chroot)";
+    const std::string taken_name = ".glyphor-000000000000";  // twelve times symbol 0
+    const auto old_out = [&](mode_t mode = 0) { return placed("out.bin", mode); };
+    // The old file, written with one of the wrapped calls' turns on.
+    const auto turned = [&](bool& turn) {
+        turn = true;
+        return old_out();
+    };
+    // A new file beside it, 0666 less the umask.
+    const auto new_file = [&](const std::string&) {
+        const mode_t mask = umask(0);
+        umask(mask);
+        EXPECT_EQ(write(dir.file("new.bin"), moment::none), written);
         EXPECT_EQ(test::read_file(dir.file("new.bin")), new_charset);
-    }
-
-    // A 0666 file of user 1234's, reached from a namespace where root is
-    // this user and 1234 has no number (unshare -r).
-    const std::string open_folder = dir.file("open");
-    const std::string theirs = open_folder + "/theirs.bin";
-    fs::create_directory(open_folder);
-    save(theirs, old_charset);
-    ASSERT_EQ(chmod(open_folder.c_str(), 0777), 0);
-    ASSERT_EQ(chmod(theirs.c_str(), 0666), 0);
-    ASSERT_EQ(chown(theirs.c_str(), 1234, 1234), 0);
-    const ino_t their_inode = inode(theirs);
-    const int mapped = in_child([&] {
-        if (unshare(CLONE_NEWUSER) != 0) return 99;
-        const auto put = [](const char* file, const char* text) {
-            const int to = open(file, O_WRONLY);
-            const bool done = to >= 0 && ::write(to, text, std::strlen(text)) > 0;
-            if (to >= 0) close(to);
-            return done;
+        EXPECT_EQ(status(dir.file("new.bin")).st_mode & 07777, 0666 & ~mask);
+    };
+    // A failed write in place empties the file, as "wb" does.
+    const auto emptied = [&](const std::string& path) {
+        const ino_t before = status(path).st_ino;
+        EXPECT_EQ(write(path, moment::write), write_outcome::write_failed);
+        EXPECT_EQ(test::read_file(path), bytes{});
+        EXPECT_EQ(status(path).st_ino, before);
+    };
+    // out.bin, writable by all, in a folder of mode, for another user there;
+    // in a folder open to all, only root has another user to be.
+    const auto shared_file = [&](mode_t mode) {
+        return [=, this] {
+            placed("folder/out.bin", 0666, mode);
+            return mode == 0777 && geteuid() != 0 ? std::string{} : std::string{"out.bin"};
         };
-        if (!put("/proc/self/setgroups", "deny") || !put("/proc/self/uid_map", "0 0 1") ||
-            !put("/proc/self/gid_map", "0 0 1")) {
-            return 98;
-        }
-        return write(theirs, moment::none) == write_outcome::written ? 0 : 1;
-    });
-    if (mapped >= 98) {
-        lacking += (lacking.empty() ? "" : ", and ") + std::string{"a user namespace"};
-    } else {
-        EXPECT_EQ(mapped, 0);
-        struct stat found {};
-        ASSERT_EQ(stat(theirs.c_str(), &found), 0);
-        EXPECT_EQ(found.st_ino, their_inode);
-        EXPECT_EQ(found.st_uid, 1234U);
-        EXPECT_EQ(test::read_file(theirs), new_charset);
-    }
-    if (!lacking.empty()) LEAVE_OUT("needs " + lacking);
-}
-
+    };
+    // From a working folder the writer cannot search, a file in a folder open
+    // to all by its absolute path, beside an old file of the writer's own.
+    const auto closed_world = [&](const std::string& name) {
+        return [=, this] {
+            if (placed("open/old.bin", 0, 0777, 65534, 65534).empty()) return std::string{};
+            fs::create_directory(dir.file("closed"));
+            EXPECT_EQ(chmod(dir.path().c_str(), 0711) | chmod(dir.file("closed").c_str(), 0700), 0);
+            return dir.file("open/" + name);
+        };
+    };
+    const auto bind_mounted = [&] {
+        save(dir.file("host.bin"), old_charset);
+        return own_mounts() &&
+               mount(dir.file("host.bin").c_str(), out.c_str(), nullptr, MS_BIND, nullptr) == 0;
+    };
+    // The file a, with a link to it whose text is one character (out.bin)
+    // and a chain of links whose texts grow shorter: the links stay links.
+    const auto linked = [&](const std::string& name) {
+        return [=, this] {
+            save(dir.file("a"), old_charset);
+            fs::create_symlink("a", out);
+            fs::create_symlink("out.bin", dir.file("chain"));
+            return dir.file(name);
+        };
+    };
+    const auto still_a_link = [](const std::string& path) { EXPECT_TRUE(fs::is_symlink(path)); };
+    const auto longest_path = [&] {
+        std::string deep = dir.path();
+        while (deep.size() + 1 + 200 < PATH_MAX - 1) deep += "/" + std::string(200, 'd');
+        fs::create_directories(deep);
+        return deep + "/" + std::string(PATH_MAX - 2 - deep.size(), 'f');
+    };
+    // A copy of sleep, running: glibc's posix_spawn returns once it has started.
+    const auto a_running_program = [&] {
+        std::string program = dir.file("busy");
+        fs::copy_file("/bin/sleep", program);  // with its mode
+        char seconds[] = "30";
+        char* const arguments[] = {program.data(), seconds, nullptr};
+        EXPECT_EQ(posix_spawn(&running, program.c_str(), nullptr, nullptr, arguments, environ), 0);
+        return program;
+    };
 #if !defined(GLYPHOR_PORTABLE)
-// A file's flags as chattr sets them, cleared again at the end of the test.
-struct flagged {
-    std::string path;
-    bool set = false;
-    flagged(std::string where, int flag) : path{std::move(where)} {
-        const int file = open(path.c_str(), O_RDONLY | O_NONBLOCK);
-        int flags = flag;
-        set = file >= 0 && ioctl(file, FS_IOC_SETFLAGS, &flags) == 0;
-        if (file >= 0) close(file);
-    }
-    ~flagged() {
-        if (!set) return;
-        const int file = open(path.c_str(), O_RDONLY | O_NONBLOCK);
-        int flags = 0;
-        if (file >= 0) {
-            ioctl(file, FS_IOC_SETFLAGS, &flags);
-            close(file);
+    // A small file system of the child's own, holding an old file of
+    // old_size bytes, then filled up with bytes, or with files (no_inode).
+    const auto full_disk = [&](const char* options, std::size_t old_size, bool no_inode) {
+        return [=, this] {
+            const std::string disk = dir.file("disk");
+            if (!fs::create_directory(disk) || !own_mounts() ||
+                mount("tmpfs", disk.c_str(), "tmpfs", 0, options) != 0 ||
+                !write_file_bytes((disk + "/out.bin").c_str(), bytes(old_size, 0x5A))) {
+                return false;
+            }
+            for (int made = 0; made < 100; ++made) {
+                const int filler =
+                    open((disk + "/" + std::to_string(made)).c_str(), O_WRONLY | O_CREAT, 0600);
+                if (filler < 0) break;
+                while (!no_inode && __real_write(filler, old_charset.data(), 512) > 0) {
+                }
+                close(filler);
+            }
+            return true;
+        };
+    };
+    const auto on_disk = [&] { return dir.file("disk/out.bin"); };
+    // out with a user attribute and an ACL that lets user 65534 read and
+    // write; the folder shared with that ACL as its default, an old file
+    // given it there, and one whose ACL was changed since (setfacl -m u:nobody:r).
+    const auto with_acls = [&](const std::string& name) {
+        std::string limited = acl_for_nobody;
+        limited[14] = 4;  // user 65534 may only read
+        const std::string shared = dir.file("shared");
+        fs::create_directory(shared);
+        old_out();
+        const std::string& acl = acl_for_nobody;
+        if (setxattr(out.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) != 0 ||
+            setxattr(out.c_str(), "user.note", "mine", 4, 0) != 0 ||
+            setxattr(shared.c_str(), "system.posix_acl_default", acl.data(), acl.size(), 0) != 0) {
+            return lack("a file system that keeps ACLs and user attributes (ext4, XFS)");
         }
-    }
-    flagged(const flagged&) = delete;
-    flagged& operator=(const flagged&) = delete;
-};
-
-// In an append-only folder no name can be removed, so no temporary is made:
-// new files are made and old ones written in place, and nothing is left. An
-// append-only file is refused, as "wb" refuses it. A file with a flag that a
-// new file would not have is written in place and keeps it: no-dump, and the
-// flags statx does not tell (+A, +S, +s, +u), tried where they can be set.
-TEST_F(write_path, an_append_only_folder_gets_no_temporary_and_an_append_only_file_is_refused) {
-    const std::string folder = dir.file("log");
-    fs::create_directory(folder);
-    save(folder + "/old.bin", old_charset);
-    const flagged append_only_file{folder + "/old.bin", FS_APPEND_FL};
-    const flagged append_only_folder{folder, FS_APPEND_FL};
-    save(out, old_charset);
-    const char* const lacking =
-        "needs root with CAP_LINUX_IMMUTABLE, on a file system with chattr's flags (ext4, XFS)";
-    if (!append_only_file.set || !append_only_folder.set) LEAVE_OUT(lacking);
-    for (const int flag : {FS_NODUMP_FL, FS_NOATIME_FL, FS_SYNC_FL, FS_SECRM_FL, FS_UNRM_FL}) {
-        SCOPED_TRACE(flag);
-        const flagged with{out, flag};
-        if (!with.set && flag == FS_NODUMP_FL) LEAVE_OUT(lacking);
-        if (!with.set) {
+        for (const char* file : {"/old.bin", "/limited.bin"}) save(shared + file, old_charset);
+        EXPECT_EQ(setxattr((shared + "/limited.bin").c_str(), "system.posix_acl_access",
+                           limited.data(), limited.size(), 0),
+                  0);
+        return dir.file(name);
+    };
+    const char* const chattr =
+        "root with CAP_LINUX_IMMUTABLE, on a file system with chattr's flags (ext4, XFS)";
+    // An append-only file in an append-only folder, where no name can be
+    // removed, so no new file can be made under a hidden name.
+    const auto append_only = [&](const std::string& name) {
+        placed("log/old.bin", 0);
+        if (!set_flag(dir.file("log/old.bin"), FS_APPEND_FL) ||
+            !set_flag(dir.file("log"), FS_APPEND_FL)) {
+            return lack(chattr);
+        }
+        return dir.file("log/" + name);
+    };
+    // out with a flag a new file would not have: written in place, it keeps
+    // it. Those statx does not tell are tried where they can be set.
+    const auto flag_row = [&](const char* what, int flag) {
+        const auto make = [=, this] {
+            if (set_flag(old_out(), flag)) return out;
+            if (flag == FS_NODUMP_FL) return lack(chattr);
             std::printf("chattr's flag %#x cannot be set here: not tried\n", flag);
-            continue;
-        }
-        const ino_t old_inode = inode(out);
-        EXPECT_EQ(write(out, moment::none), write_outcome::written);
-        EXPECT_EQ(inode(out), old_inode);
-        EXPECT_EQ(test::read_file(out), new_charset);
-        const int file = open(out.c_str(), O_RDONLY);
-        int flags = 0;
-        EXPECT_EQ(ioctl(file, FS_IOC_GETFLAGS, &flags), 0);
-        close(file);
-        EXPECT_NE(flags & flag, 0);
-    }
-
-    EXPECT_EQ(write(folder + "/old.bin", moment::none), write_outcome::create_failed);
-    EXPECT_EQ(test::read_file(folder + "/old.bin"), old_charset);
-    for (int run = 0; run < 2; ++run) {
-        EXPECT_EQ(write(folder + "/new.bin", moment::none), write_outcome::written);
-    }
-    EXPECT_EQ(test::read_file(folder + "/new.bin"), new_charset);
-    EXPECT_EQ(names(folder), (std::vector<std::string>{"new.bin", "old.bin"}));
-}
-
+            return std::string{};
+        };
+        const auto kept = [flag](const std::string& path) {
+            int flags = 0;
+            EXPECT_TRUE(file_flags(path, FS_IOC_GETFLAGS, flags));
+            EXPECT_NE(flags & flag, 0);
+        };
+        return detail{what, make, false, written, kept};
+    };
+    // Another user's file, or FIFO (with a reader), in a sticky folder of
+    // mode, written with the kernel's guards at levels.
+    const auto sticky = [&](const char* levels, mode_t mode, bool fifo) {
+        return [=, this] {
+            for (std::size_t i = guards.size(); i < 2; ++i) {
+                const bytes level = test::read_file(guard_settings[i]);
+                guards += level.empty() ? '\0' : static_cast<char>(level[0]);
+            }
+            if (geteuid() != 0 || !set_guards(guards)) {
+                guards.clear();
+                return lack("root, to set the kernel's guards");
+            }
+            std::string theirs = placed("sticky/theirs.bin", 0, mode, 1234, 1234);
+            if (fifo) {
+                fs::remove(theirs);
+                EXPECT_EQ(mkfifo(theirs.c_str(), 0666) | chown(theirs.c_str(), 1234, 1234), 0);
+                held = open(theirs.c_str(), O_RDONLY | O_NONBLOCK);
+            }
+            EXPECT_TRUE(set_guards(levels));
+            return theirs;
+        };
+    };
 #endif
-
-// A running program is kept or refused exactly as opening it for writing
-// keeps or refuses it.
-TEST_F(write_path, a_running_program_is_what_opening_it_gives) {
-    const std::string program = dir.file("busy");
-    fs::copy_file("/bin/sleep", program);
-    ASSERT_EQ(chmod(program.c_str(), 0755), 0);
-    int started[2] = {-1, -1};
-    ASSERT_EQ(pipe2(started, O_CLOEXEC), 0);
-    const pid_t running = fork();
-    if (running == 0) {
-        execl(program.c_str(), program.c_str(), "30", nullptr);
-        _exit(127);
+    const std::vector<detail> details = {
+        {"a file's mode, kept, and a new file's, 0666 less the umask",
+         [&] { return old_out(0604); }, true, written, new_file,
+         [] {
+             umask(027);
+             return true;
+         }},
+        {"a second hard link, both names one file, emptied by a failed write",
+         [&] {
+             fs::create_hard_link(old_out(), dir.file("link.bin"));
+             return out;
+         },
+         false, written,
+         [&](const std::string& path) {
+             EXPECT_EQ(write(path, moment::fsync), write_outcome::write_failed);
+             EXPECT_EQ(status(path).st_ino, status(dir.file("link.bin")).st_ino);
+             EXPECT_EQ(test::read_file(dir.file("link.bin")), bytes{});
+             EXPECT_EQ(names(), (std::vector<std::string>{"link.bin", "out.bin"}));
+         }},
+        {"another user's file, replaced by root with its owner, group and mode",
+         [&] { return placed("out.bin", 0640, 0, 1234, 1235); }, true},
+        {"a hidden name already taken, drawn again",
+         [&] {
+             save(dir.file(taken_name), someone_elses);
+             return turned(draw_taken_name);
+         },
+         true, written,
+         [&](const std::string&) {
+             EXPECT_FALSE(draw_taken_name) << "the name was never drawn";
+             EXPECT_EQ(test::read_file(dir.file(taken_name)), someone_elses);
+         }},
+        {"no random numbers to draw the hidden name with", [&] { return turned(no_random); }, true,
+         written, new_file},
+        // What a user other than root writes as "wb" would: where a new file
+        // would change whose the file is, it is written in place.
+        {"another user's writable file in a folder where no file can be made", shared_file(0555),
+         false, written, emptied, another_user(dir.file("folder"))},
+        {"another user's writable file in a folder open to all", shared_file(0777), false, written,
+         emptied, another_user(dir.file("folder"))},
+        {"a file reached through /dev/fd/N in a folder the writer cannot search",
+         [&] {
+             held = open(placed("private/hidden/out.bin", 0666).c_str(), O_RDWR);
+             EXPECT_EQ(chmod(dir.file("private").c_str(), 0), 0);
+             return "/dev/fd/" + std::to_string(held);
+         },
+         false, written, nothing_more, another_user()},
+        {"a new file by an absolute path, from a working folder the writer cannot search",
+         closed_world("new.bin"), true, written, nothing_more, another_user(dir.file("closed"))},
+        {"the writer's own old file by an absolute path from there", closed_world("old.bin"), true,
+         written, nothing_more, another_user(dir.file("closed"))},
+        // Where a rename cannot put the new file in the old one's place, the
+        // old one is written through the descriptor.
+        {"a file bind-mounted over the name, as into a container", old_out, false, written,
+         nothing_more, bind_mounted, mounts},
+        {"no /proc: an old file replaced and a new file made all the same", old_out, true, written,
+         new_file, [] { return own_mounts() && umount2("/proc", MNT_DETACH) == 0; }, mounts},
+        {"a file owned outside a user namespace, whose owner a new file cannot be given",
+         [&] { return placed("open/theirs.bin", 0666, 0777, 1234, 1234); }, false, written,
+         nothing_more, own_users, "a user namespace"},
+        {"a link whose text is one character", linked("out.bin"), true, written, still_a_link},
+        {"a chain of links whose texts grow shorter", linked("chain"), true, written, still_a_link},
+        {"a name of 255 bytes, made and then replaced",
+         [&] { return dir.file(std::string(255, 'n')); }, true, written,
+         [&](const std::string& path) { EXPECT_EQ(write(path, moment::none), written); }},
+        {"a name of 256 bytes", [&] { return dir.file(std::string(256, 'n')); }, true, refused},
+        {"a path one byte short of PATH_MAX", longest_path, true, written,
+         [](const std::string& path) { EXPECT_EQ(path.size(), PATH_MAX - 1U); }},
+        {"a path past PATH_MAX", [&] { return longest_path() + "/x"; }, true, refused},
+        {"a running program, kept or refused as opening it for writing", a_running_program, true,
+         as_wb},
+#if !defined(GLYPHOR_PORTABLE)  // the attributes, flags and guards are Linux's
+        {"a file system that lists no attributes (ENOTSUP)",
+         [&] { return turned(listing_unsupported); }, true, written,
+         [](const std::string&) { EXPECT_EQ(listings, 2); }},
+        {"a file's ACL and attribute", [&] { return with_acls("out.bin"); }, false, written},
+        {"a file given its folder's default ACL, whose replacement gains no more",
+         [&] { return with_acls("shared/old.bin"); }, true, written},
+        {"a file whose ACL was changed since", [&] { return with_acls("shared/limited.bin"); },
+         false, written},
+        {"a new file there, given the default ACL as \"wb\" gives it",
+         [&] { return with_acls("shared/new.bin"); }, true, written,
+         [](const std::string& path) {
+             EXPECT_EQ(attributes(path).count("system.posix_acl_access"), 1U);
+         }},
+        {"an append-only file", [&] { return append_only("old.bin"); }, false, refused},
+        {"a new file in an append-only folder, made twice without a hidden name",
+         [&] { return append_only("new.bin"); }, true, written,
+         [&](const std::string& path) {
+             EXPECT_EQ(write(path, moment::none), written);
+             EXPECT_EQ(names(dir.file("log")), (std::vector<std::string>{"new.bin", "old.bin"}));
+         }},
+        flag_row("no-dump", FS_NODUMP_FL),
+        flag_row("no access times (+A)", FS_NOATIME_FL),
+        flag_row("synchronous (+S)", FS_SYNC_FL),
+        flag_row("secure deletion (+s)", FS_SECRM_FL),
+        flag_row("undeletable (+u)", FS_UNRM_FL),
+        // The kernel's guards of sticky folders (fs.protected_regular and
+        // fs.protected_fifos, set for the row and put back after it): another
+        // user's file or FIFO is refused exactly where "wb" is refused.
+        {"guards off", sticky("00", 01777, false), true, as_wb},
+        {"a folder open to all", sticky("11", 01777, false), true, as_wb},
+        {"a group's folder", sticky("11", 01770, false), true, as_wb},
+        {"a group's folder, guarded", sticky("22", 01770, false), true, as_wb},
+        {"a FIFO, guarded", sticky("11", 01777, true), true, as_wb},
+        {"a FIFO, files guarded", sticky("10", 01777, true), true, as_wb},
+        // A disk full of bytes or of files: an old file whose own blocks hold
+        // the new bytes is written in place, as "wb" writes it; one whose
+        // blocks do not stays as it was.
+        {"a full disk, the old file's blocks enough", on_disk, false, written, nothing_more,
+         full_disk("size=64k", 2048, false), mounts},
+        {"no file left to make, the old file's blocks enough", on_disk, false, written,
+         nothing_more, full_disk("size=64k,nr_inodes=8", 2048, true), mounts},
+        {"a full disk, an old file without blocks", on_disk, false, write_outcome::write_failed,
+         nothing_more, full_disk("size=64k", 0, false), mounts},
+#endif
+    };
+    for (const detail& row : details) {
+        SCOPED_TRACE(row.what);
+        clear();
+        const std::string path = row.make();
+        if (path.empty()) continue;
+        const int result = in_child(row.enter, [&] {
+            struct stat before {};
+            const bool existed = stat(path.c_str(), &before) == 0;
+            const bool regular = !existed || S_ISREG(before.st_mode);
+            const bytes old = existed && regular ? test::read_file(path) : bytes{};
+            const auto old_attributes = attributes(path);
+            // The folder it is in, if it is the test's: not /dev/fd.
+            const fs::path folder =
+                fs::path(path).has_parent_path() ? fs::path(path).parent_path() : ".";
+            const bool listed = path.rfind("/dev/", 0) != 0 && fs::is_directory(folder);
+            const auto names_before = listed ? names(folder) : std::vector<std::string>{};
+            const write_outcome expected =
+                row.expected.value_or(opens_for_writing(path) ? written : refused);
+            EXPECT_EQ(write(path, moment::none), expected);
+            if (regular && (existed || expected == written)) {
+                EXPECT_EQ(test::read_file(path), expected == written ? new_charset : old);
+            }
+            if (existed && regular) {
+                const struct stat after = status(path);
+                EXPECT_EQ(after.st_ino != before.st_ino, row.replaced && expected == written);
+                EXPECT_EQ(after.st_uid, before.st_uid);
+                EXPECT_EQ(after.st_gid, before.st_gid);
+                EXPECT_EQ(after.st_mode, before.st_mode);
+                EXPECT_EQ(attributes(path), old_attributes);
+            }
+            if (listed) {  // the new file, if any, read above
+                std::vector<std::string> now = names(folder);
+                if (!existed) std::erase(now, fs::path(path).filename().string());
+                EXPECT_EQ(now, names_before);
+            }
+            if (row.check) row.check(path);
+            return 0;
+        });
+        if (result == 99) {
+            lack(row.needs);
+        } else {
+            EXPECT_EQ(result, 0);
+        }
     }
-    close(started[1]);
-    char ignored = 0;
-    static_cast<void>(::read(started[0], &ignored, 1));  // at exec, the pipe closes
-    close(started[0]);
-    const int probe = open(program.c_str(), O_WRONLY);
-    const bool busy = probe < 0 && errno == ETXTBSY;
-    if (probe >= 0) close(probe);
-    const std::vector<std::uint8_t> before = test::read_file(program);
-    EXPECT_EQ(write(program, moment::none),
-              busy ? write_outcome::create_failed : write_outcome::written);
-    EXPECT_EQ(test::read_file(program) == before, busy);
-    kill(running, SIGKILL);
-    waitpid(running, nullptr, 0);
+    if (!lacking.empty()) LEAVE_OUT(lacking);
 }
 
-// The console's own file is refused, and stays untouched when the output
-// name becomes a link to it between the opening and the replacing.
+// The console's own file stays untouched when the output name becomes a
+// link to it between the opening and the replacing, and is then refused.
 TEST_F(write_path, the_console_file_is_never_written_even_when_the_name_turns_into_it) {
     const std::string log = dir.file("log.txt");
     save(log, someone_elses);
-    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> text{std::fopen(log.c_str(), "a"),
-                                                               &std::fclose};
+    const file_handle text{std::fopen(log.c_str(), "a")};
     ASSERT_NE(text, nullptr);
     console = text.get();
-    fs::create_hard_link(log, out);
-    EXPECT_EQ(write(out, moment::none), write_outcome::create_failed);
-    fs::remove(out);
     save(out, old_charset);
     EXPECT_EQ(write(out, moment::look_up,
                     [&] {
@@ -571,162 +745,8 @@ TEST_F(write_path, the_console_file_is_never_written_even_when_the_name_turns_in
                         fs::create_hard_link(log, out);
                     }),
               write_outcome::written);
+    EXPECT_EQ(write(out, moment::none), write_outcome::create_failed);
     EXPECT_EQ(test::read_file(log), someone_elses);
-}
-
-// Names at their limits: a link whose text is one character, a chain of
-// links whose texts grow shorter, a name of 255 bytes, a path one byte short
-// of PATH_MAX, and one past it, which "wb" refuses too.
-TEST_F(write_path, links_and_names_at_their_limits) {
-    save(dir.file("a"), old_charset);
-    fs::create_symlink("a", out);
-    fs::create_symlink("out.bin", dir.file("chain"));
-    for (const std::string& name : {out, dir.file("chain")}) {
-        const ino_t before = inode(dir.file("a"));
-        EXPECT_EQ(write(name, moment::none), write_outcome::written);
-        EXPECT_EQ(test::read_file(dir.file("a")), new_charset);
-        EXPECT_NE(inode(dir.file("a")), before) << "replaced, not written in place";
-        EXPECT_TRUE(fs::is_symlink(name));
-    }
-    const std::string longest = dir.file(std::string(255, 'n'));
-    EXPECT_EQ(write(longest, moment::none), write_outcome::written);
-    EXPECT_EQ(write(longest, moment::none), write_outcome::written);
-    EXPECT_EQ(write(longest + "n", moment::none), write_outcome::create_failed);
-    EXPECT_EQ(names(), (std::vector<std::string>{"a", "chain", std::string(255, 'n'), "out.bin"}));
-
-    std::string deep = dir.path();
-    while (deep.size() + 1 + 200 < PATH_MAX - 1) deep += "/" + std::string(200, 'd');
-    fs::create_directories(deep);
-    const std::string just_fits = deep + "/" + std::string(PATH_MAX - 2 - deep.size(), 'f');
-    ASSERT_EQ(just_fits.size(), static_cast<std::size_t>(PATH_MAX - 1));
-    EXPECT_EQ(write(just_fits, moment::none), write_outcome::written);
-    EXPECT_EQ(write(just_fits + "/x", moment::none), write_outcome::create_failed);
-}
-
-#if !defined(GLYPHOR_PORTABLE)  // the guards and flags are Linux's
-// The kernel's guards of sticky folders (fs.protected_regular and
-// fs.protected_fifos, set for the case and put back at once): another user's
-// file or FIFO is refused exactly where "wb" is refused, and stays as it was.
-TEST_F(write_path, a_sticky_folders_guards_refuse_what_wb_refuses) {
-    const char* const settings[] = {"/proc/sys/fs/protected_regular",
-                                    "/proc/sys/fs/protected_fifos"};
-    const auto set = [&](const std::string& levels) {
-        for (std::size_t i = 0; i < 2; ++i) {
-            std::FILE* file = std::fopen(settings[i], "w");
-            if (file != nullptr) std::fputc(levels[i], file);
-            if (file == nullptr || std::fclose(file) != 0) return false;
-        }
-        return true;
-    };
-    std::string saved = "00";
-    for (std::size_t i = 0; i < 2; ++i) {
-        const std::vector<std::uint8_t> level = test::read_file(settings[i]);
-        saved[i] = level.empty() ? '\0' : static_cast<char>(level[0]);
-    }
-    if (geteuid() != 0 || !set(saved)) GTEST_SKIP() << "needs root, to set the kernel's guards";
-    struct guard_case {
-        const char* levels;
-        mode_t folder_mode;
-        bool fifo;
-    };
-    for (const guard_case& row : {guard_case{"00", 01777, false},
-                                  {"11", 01777, false},
-                                  {"11", 01770, false},
-                                  {"22", 01770, false},
-                                  {"11", 01777, true},
-                                  {"10", 01777, true}}) {
-        SCOPED_TRACE(std::string(row.levels) + (row.fifo ? " fifo " : " file ") +
-                     std::to_string(row.folder_mode));
-        const std::string folder = dir.file("sticky");
-        const std::string theirs = folder + "/theirs.bin";
-        fs::create_directory(folder);
-        ASSERT_EQ(chmod(folder.c_str(), row.folder_mode), 0);
-        const auto make = [&] {
-            fs::remove(theirs);
-            if (row.fifo) return mkfifo(theirs.c_str(), 0666) == 0;
-            return write_file_bytes(theirs.c_str(), old_charset);
-        };
-        ASSERT_TRUE(make());
-        ASSERT_EQ(chown(theirs.c_str(), 1234, 1234), 0);
-        const int reader = row.fifo ? open(theirs.c_str(), O_RDONLY | O_NONBLOCK) : -1;
-        ASSERT_TRUE(set(row.levels));
-        std::FILE* const reference = std::fopen(theirs.c_str(), "wb");
-        const bool refused = reference == nullptr;
-        if (reference != nullptr) std::fclose(reference);
-        const bool remade = row.fifo || (make() && chown(theirs.c_str(), 1234, 1234) == 0);
-        const write_outcome outcome = write(theirs, moment::none);
-        ASSERT_TRUE(set(saved));
-        if (reader >= 0) close(reader);
-        ASSERT_TRUE(remade);
-        EXPECT_EQ(outcome, refused ? write_outcome::create_failed : write_outcome::written);
-        if (!row.fifo) {
-            EXPECT_EQ(test::read_file(theirs), refused ? old_charset : new_charset);
-        }
-        fs::remove_all(folder);
-    }
-}
-
-// A disk full of bytes or of files: an old file whose own blocks hold the
-// new bytes is written in place, as "wb" writes it; one whose blocks do not
-// stays as it was. No new file is left either way.
-TEST_F(write_path, a_full_disk_writes_in_place_what_the_old_files_blocks_hold) {
-    if (geteuid() != 0) GTEST_SKIP() << "needs root, to mount a small file system";
-    struct full_case {
-        const char* options;
-        bool no_inode;  // else no byte
-        std::size_t old_size;
-        write_outcome expected;
-    };
-    for (const full_case& row : {full_case{"size=64k", false, 2048, write_outcome::written},
-                                 {"size=64k,nr_inodes=8", true, 2048, write_outcome::written},
-                                 {"size=64k", false, 0, write_outcome::write_failed}}) {
-        SCOPED_TRACE(std::string(row.options) + " " + std::to_string(row.old_size));
-        const std::string disk = dir.file("disk");
-        const std::string file = disk + "/out.bin";
-        fs::create_directory(disk);
-        EXPECT_EQ(
-            with_own_mounts([&] {
-                if (mount("tmpfs", disk.c_str(), "tmpfs", 0, row.options) != 0) return 99;
-                const bytes old(row.old_size, 0x5A);
-                if (!write_file_bytes(file.c_str(), old)) return 98;
-                const ino_t old_inode = inode(file);
-                for (int made = 0; made < 100; ++made) {
-                    const int filler =
-                        open((disk + "/" + std::to_string(made)).c_str(), O_WRONLY | O_CREAT, 0600);
-                    if (filler < 0) break;
-                    while (!row.no_inode && __real_write(filler, old_charset.data(), 512) > 0) {
-                    }
-                    close(filler);
-                }
-                const std::vector<std::string> before = names(disk);
-                if (write(file, moment::none) != row.expected) return 1;
-                if (test::read_file(file) !=
-                    (row.expected == write_outcome::written ? new_charset : old)) {
-                    return 2;
-                }
-                return inode(file) == old_inode && names(disk) == before ? 0 : 3;
-            }),
-            0);
-        fs::remove_all(disk);
-    }
-}
-
-#endif
-
-// A signal that ends the run, arriving while the new file is flushed, acts
-// once the new file is gone: nothing is left behind.
-TEST_F(write_path, a_signal_during_the_flush_acts_once_the_new_file_is_gone) {
-    save(out, old_charset);
-    for (const int signal : {SIGUSR1, SIGALRM, SIGTERM}) {
-        SCOPED_TRACE(signal);
-        EXPECT_EQ(in_child([&] {
-                      static_cast<void>(write(out, moment::fsync, [&] { raise(signal); }));
-                      return 0;
-                  }),
-                  -1);
-        EXPECT_EQ(names(), std::vector<std::string>{"out.bin"});
-        EXPECT_EQ(test::read_file(out), old_charset);
-    }
 }
 
 // The console's terminal is refused by each of its names: its own device
@@ -738,138 +758,21 @@ TEST_F(write_path, the_consoles_terminal_is_refused_by_any_name) {
     const char* device =
         pty < 0 || grantpt(pty) != 0 || unlockpt(pty) != 0 ? nullptr : ptsname(pty);
     if (device == nullptr) LEAVE_OUT("needs a pseudo-terminal (/dev/pts)");
-    const std::string own_name = device;
     for (const int by : {0, 1, 2}) {
         SCOPED_TRACE(by);
-        EXPECT_EQ(in_child([&] {
-                      const int terminal = ioctl(pty, TIOCGPTPEER, O_RDWR);
-                      std::FILE* const text = fdopen(terminal, "w");
-                      if (text == nullptr ||
-                          (by > 0 && (setsid() < 0 || ioctl(terminal, TIOCSCTTY, 0) != 0))) {
-                          return 99;
-                      }
-                      console = text;
-                      const std::string names[] = {own_name, "/dev/fd/" + std::to_string(terminal),
-                                                   "/dev/tty"};
-                      return static_cast<int>(write(names[by], moment::none));
-                  }),
-                  static_cast<int>(write_outcome::create_failed));
+        const int outcome = in_child({}, [&] {
+            const int terminal = ioctl(pty, TIOCGPTPEER, O_RDWR);
+            std::FILE* const text = fdopen(terminal, "w");
+            if (text == nullptr ||
+                (by > 0 && (setsid() < 0 || ioctl(terminal, TIOCSCTTY, 0) != 0))) {
+                return 99;
+            }
+            console = text;
+            const std::string names[] = {device, "/dev/fd/" + std::to_string(terminal), "/dev/tty"};
+            return static_cast<int>(write(names[by], moment::none));
+        });
+        EXPECT_EQ(outcome, static_cast<int>(write_outcome::create_failed));
     }
-}
-
-// What a replacement turns on, one file each: made (its name returned, or
-// what the machine lacks named), written, and checked.
-TEST_F(write_path, what_a_replacement_turns_on) {
-    struct detail {
-        const char* what;
-        std::function<std::string(std::string& lacking)> make;
-        bool replaced;                                    // a new file, else the same one
-        std::function<void(const std::string&)> check{};  // what else must hold
-    };
-    const std::string taken_name = ".glyphor-000000000000";  // twelve times symbol 0
-    mode_t umask_before = 0;
-    const auto status = [](const std::string& path) {
-        struct stat found {};
-        EXPECT_EQ(stat(path.c_str(), &found), 0) << path;
-        return found;
-    };
-    const std::vector<detail> details = {
-        {"a file's mode, kept, and a new file's, 0666 less the umask",
-         [&](std::string&) {
-             save(out, old_charset);
-             chmod(out.c_str(), 0604);
-             umask_before = umask(027);
-             return out;
-         },
-         true,
-         [&](const std::string& path) {
-             EXPECT_EQ(write(dir.file("new.bin"), moment::none), write_outcome::written);
-             umask(umask_before);
-             EXPECT_EQ(status(path).st_mode & 07777, 0604U);
-             EXPECT_EQ(status(dir.file("new.bin")).st_mode & 07777, 0640U);
-         }},
-        {"a second hard link, both names one file, emptied by a failed write",
-         [&](std::string&) {
-             save(out, old_charset);
-             fs::create_hard_link(out, dir.file("link.bin"));
-             return out;
-         },
-         false,
-         [&](const std::string& path) {
-             EXPECT_EQ(test::read_file(dir.file("link.bin")), new_charset);
-             EXPECT_EQ(write(path, moment::fsync), write_outcome::write_failed);
-             EXPECT_EQ(inode(path), inode(dir.file("link.bin")));
-             EXPECT_EQ(test::read_file(dir.file("link.bin")), bytes{});
-             EXPECT_EQ(names(), (std::vector<std::string>{"link.bin", "out.bin"}));
-         }},
-#if !defined(GLYPHOR_PORTABLE)
-        {"a file system that lists no attributes (ENOTSUP)",
-         [&](std::string&) {
-             save(out, old_charset);
-             listing_unsupported = true;
-             return out;
-         },
-         true, [&](const std::string&) { EXPECT_EQ(listings, 2); }},
-#endif
-        {"another user's file, replaced by root with its owner, group and mode",
-         [&](std::string& lacking) {
-             save(out, old_charset);
-             if (geteuid() != 0 || chown(out.c_str(), 1234, 1235) != 0) lacking = "root";
-             chmod(out.c_str(), 0640);
-             return out;
-         },
-         true,
-         [&](const std::string& path) {
-             const struct stat found = status(path);
-             EXPECT_EQ(found.st_uid, 1234U);
-             EXPECT_EQ(found.st_gid, 1235U);
-             EXPECT_EQ(found.st_mode & 07777, 0640U);
-         }},
-        {"a hidden name already taken, drawn again",
-         [&](std::string&) {
-             save(out, old_charset);
-             save(dir.file(taken_name), someone_elses);
-             draw_taken_name = true;
-             return out;
-         },
-         true,
-         [&](const std::string&) {
-             EXPECT_FALSE(draw_taken_name) << "the name was never drawn";
-             EXPECT_EQ(test::read_file(dir.file(taken_name)), someone_elses);
-             EXPECT_EQ(names(), (std::vector<std::string>{taken_name, "out.bin"}));
-         }},
-        {"no random numbers to draw the hidden name with",
-         [&](std::string&) {
-             save(out, old_charset);
-             no_random = true;
-             return out;
-         },
-         true,
-         [&](const std::string&) {
-             EXPECT_EQ(write(dir.file("new.bin"), moment::none), write_outcome::written);
-             EXPECT_EQ(names(), (std::vector<std::string>{"new.bin", "out.bin"}));
-         }},
-    };
-    std::string left_out;
-    for (const detail& row : details) {
-        SCOPED_TRACE(row.what);
-        fs::remove_all(dir.path());
-        fs::create_directory(dir.path());
-        std::string lacking;
-        const std::string path = row.make(lacking);
-        if (!lacking.empty()) {
-            left_out += std::string{left_out.empty() ? "" : "; "} + row.what + ": " + lacking;
-        } else {
-            const ino_t before = inode(path);
-            listings = 0;
-            EXPECT_EQ(write(path, moment::none), write_outcome::written);
-            EXPECT_EQ(inode(path) != before, row.replaced);
-            EXPECT_EQ(test::read_file(path), new_charset);
-            if (row.check) row.check(path);
-        }
-        listing_unsupported = draw_taken_name = no_random = false;
-    }
-    if (!left_out.empty()) LEAVE_OUT("needs " + left_out);
 }
 
 }  // namespace
