@@ -46,6 +46,8 @@ int listings = 0;
 // numbers at all, as on a kernel without getrandom or behind a filter.
 bool draw_taken_name = false;
 bool no_random = false;
+// chattr's question (FS_IOC_GETFLAGS) put to a file that is not a regular one.
+bool asked_a_device = false;
 
 // True when this call is the armed one (fsync once a write has gone
 // through): it then runs the doing, disarmed.
@@ -79,6 +81,7 @@ WRAPPED(int, fstatat64, int folder, const char* name, struct stat* found, int fl
 WRAPPED(ssize_t, flistxattr, int file, char* names, std::size_t size);
 WRAPPED(ssize_t, getrandom, void* bytes, std::size_t size, unsigned flags);
 WRAPPED(void, arc4random_buf, void* bytes, std::size_t size);
+WRAPPED(int, ioctl, int file, unsigned long request, void* argument);
 
 ssize_t __wrap_write(int file, const void* bytes, std::size_t size) {
     if (strikes(moment::write)) return -1;
@@ -119,6 +122,13 @@ ssize_t __wrap_getrandom(void* bytes, std::size_t size, unsigned flags) {
 
 void __wrap_arc4random_buf(void* bytes, std::size_t size) {
     if (!taken_draw(bytes, size)) __real_arc4random_buf(bytes, size);
+}
+
+int __wrap_ioctl(int file, unsigned long request, void* argument) {
+    struct stat seen {};
+    asked_a_device = asked_a_device || (static_cast<unsigned>(request) == FS_IOC_GETFLAGS &&
+                                        fstat(file, &seen) == 0 && !S_ISREG(seen.st_mode));
+    return __real_ioctl(file, request, argument);
 }
 }
 // NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp,readability-identifier-naming)
@@ -747,6 +757,13 @@ TEST_F(write_path, the_console_file_is_never_written_even_when_the_name_turns_in
               write_outcome::written);
     EXPECT_EQ(write(out, moment::none), write_outcome::create_failed);
     EXPECT_EQ(test::read_file(log), someone_elses);
+}
+
+// A device is written as "wb" writes it: its driver, which gives ioctl
+// numbers its own meanings, is asked only whether it is a terminal.
+TEST_F(write_path, a_device_is_asked_nothing_of_files) {
+    EXPECT_EQ(write("/dev/null", moment::none), write_outcome::written);
+    EXPECT_FALSE(asked_a_device);
 }
 
 // The console's terminal is refused by each of its names: its own device
