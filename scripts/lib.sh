@@ -35,8 +35,8 @@ lacking() {
 # write_path_needs STAGE: the line, before the tests run, that says what the
 # write path tests need and leave out where it is missing.
 write_path_needs() {
-    echo "$1: the write path tests of a bind mount and a user namespace need root with" \
-        "CAP_SYS_ADMIN, those of ACLs and chattr's flags root on ext4 or XFS (a VM or a" \
+    echo "$1: the write path tests of a bind mount, a user namespace and a full disk need" \
+        "root with CAP_SYS_ADMIN, those of ACLs and chattr's flags root on ext4 or XFS (a VM or a" \
         "privileged container gives them); where one is missing, it says so and is left out"
 }
 
