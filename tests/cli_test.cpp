@@ -103,6 +103,14 @@ void expect_run(const run_result& result, std::string out, int status) {
     EXPECT_EQ(result.err, "") << "nothing may go to standard error";
 }
 
+// A run's arguments, what it must print and return, and how it is set up.
+struct run_case {
+    std::vector<std::string> args;
+    std::string says;
+    int status;
+    test::run_options how = {};
+};
+
 struct cli : ::testing::Test {
     test::temp_dir dir;
     std::string path(const std::string& name) const { return dir.file(name); }
@@ -125,22 +133,6 @@ struct cli : ::testing::Test {
         return names;
     }
 };
-
-TEST_F(cli, wrong_argument_counts_print_the_banner_and_usage) {
-    const std::string& name = options.argv0;
-    const std::string usage = banner + "Usage: " + name +
-                              " <tileset.bmp> <sortie.bin> [nombre_de_tiles]\nExemple 1: " + name +
-                              " font.bmp charset.bin\nExemple 2: " + name +
-                              " font.bmp charset.bin 128\n";
-    for (const std::vector<std::string>& args : {std::vector<std::string>{},
-                                                 {"in.bmp"},
-                                                 {"in.bmp", "out.bin", "8", "extra"},
-                                                 {"a", "b", "c", "d", "e"}}) {
-        SCOPED_TRACE(args.size());
-        expect_run(run(args), usage, 1);
-    }
-    EXPECT_TRUE(folder_contents().empty());
-}
 
 // Each tileset case with each of its counts, then with the default count from
 // a file and through a pipe ("convert art.png bmp:- | glyphor /dev/stdin
@@ -225,20 +217,14 @@ TEST_F(cli, the_console_is_no_output_and_a_closed_one_fails_only_a_charset_sent_
     const test::run_options closed{.output_closed = true};
     const test::run_options to_file{.output_file = path("console.txt")};
     const test::run_options piped{.output_piped = true};
-    struct console_case {
-        std::vector<std::string> args;
-        test::run_options how;
-        std::string says;
-        int status;
-    };
-    for (const console_case& c : std::vector<console_case>{
-             {{"in.bmp", "out.bin"}, closed, "", 0},
-             {{"in.bmp", "console.txt"}, to_file, error(create_failed, "console.txt"), 1},
-             {{"in.bmp", "/dev/stdout"}, closed, "", 1},
-             {{"in.bmp", "/dev/stdout"}, to_file, error(create_failed, "/dev/stdout"), 1},
-             {{"in.bmp", "/dev/stdout", "3"}, piped, error(create_failed, "/dev/stdout"), 1},
-             {{"in.bmp", "/dev/null"}, {.output_file = "/dev/null"}, "", 0},
-             {{"in.bmp", "out.bin"}, {.output_shut = true}, "", 0}}) {
+    for (const run_case& c : std::vector<run_case>{
+             {{"in.bmp", "out.bin"}, "", 0, closed},
+             {{"in.bmp", "console.txt"}, error(create_failed, "console.txt"), 1, to_file},
+             {{"in.bmp", "/dev/stdout"}, "", 1, closed},
+             {{"in.bmp", "/dev/stdout"}, error(create_failed, "/dev/stdout"), 1, to_file},
+             {{"in.bmp", "/dev/stdout", "3"}, error(create_failed, "/dev/stdout"), 1, piped},
+             {{"in.bmp", "/dev/null"}, "", 0, {.output_file = "/dev/null"}},
+             {{"in.bmp", "out.bin"}, "", 0, {.output_shut = true}}}) {
         if (options.windows && c.args[1].rfind("/dev/", 0) == 0) continue;
         if (c.how.output_shut && !options.runner.empty()) continue;  // an emulator may take fd 1
         SCOPED_TRACE(c.args[1] + (c.how.output_closed ? ", closed" : ""));
@@ -301,8 +287,9 @@ TEST_F(cli, a_failed_write_keeps_every_file_and_a_good_one_replaces_the_named_on
     EXPECT_EQ(test::read_file(path("out/charset.bin")), test::expected_charset(tileset, 256));
 }
 
-// What cannot be opened, created or written is said; a device is not removed,
-// nor a link to it; with a count of 0 the output's name is not even looked at.
+// What cannot be opened, created or written is said, and a wrong number of
+// arguments with the usage; a device is not removed, nor a link to it; with a
+// count of 0 the output's name is not even looked at.
 TEST_F(cli, failures_are_said_and_leave_what_was_there) {
     save("in.bmp", bmp::encode(test::random_tileset(25)));
     save("bad.bmp", {'B', 'M'});
@@ -311,12 +298,16 @@ TEST_F(cli, failures_are_said_and_leave_what_was_there) {
     std::filesystem::create_symlink("/dev/full", path("full.bin"));
     struct stat device {};
     const bool full_device = stat("/dev/full", &device) == 0;
-    struct failure {
-        std::vector<std::string> args;
-        std::string says;
-        int status;
-    };
-    std::vector<failure> failures = {
+    const std::string& name = options.argv0;
+    const std::string usage = banner + "Usage: " + name +
+                              " <tileset.bmp> <sortie.bin> [nombre_de_tiles]\nExemple 1: " + name +
+                              " font.bmp charset.bin\nExemple 2: " + name +
+                              " font.bmp charset.bin 128\n";
+    std::vector<run_case> failures = {
+        {{}, usage, 1},
+        {{"in.bmp"}, usage, 1},
+        {{"in.bmp", "out.bin", "8", "extra"}, usage, 1},
+        {{"a", "b", "c", "d", "e"}, usage, 1},
         {{"missing.bmp", "x.bin"}, error(open_failed, "missing.bmp"), 1},
         {{"folder.bmp", "x.bin"}, error(open_failed, "folder.bmp"), 1},
         {{"ταυτότητα.bmp", "x.bin"}, error(open_failed, "ταυτότητα.bmp"), 1},
@@ -329,8 +320,8 @@ TEST_F(cli, failures_are_said_and_leave_what_was_there) {
     for (const char* full : {"/dev/full", "full.bin"}) {
         if (full_device) failures.push_back({{"in.bmp", full}, error(write_failed, full), 1});
     }
-    for (const failure& f : failures) {
-        SCOPED_TRACE(f.args[1]);
+    for (const run_case& f : failures) {
+        SCOPED_TRACE(::testing::PrintToString(f.args));
         expect_run(run(f.args), f.says, f.status);
     }
     EXPECT_EQ(test::read_file(path("out.bin")), (std::vector<std::uint8_t>{'k', 'e', 'e', 'p'}));
