@@ -2,7 +2,8 @@
 // rename would change. The program's calls to write, fsync, renameat and
 // fstatat are wrapped at link time (-Wl,--wrap): once armed, the chosen call
 // fails, or another program's doing is run at that very moment, as a second
-// process could.
+// process could. The attribute listing, the random draws and ioctl are
+// wrapped too, to answer as other systems do or to tell what was asked.
 
 #include <gtest/gtest.h>
 
