@@ -23,6 +23,9 @@
 #include "charset_picture.h"
 #include "file_bytes.h"
 #include "file_io.h"
+#ifdef _WIN32
+#include "file_io_windows.h"
+#endif
 #include "geometry.h"
 
 namespace {

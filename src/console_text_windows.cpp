@@ -1,12 +1,9 @@
 // The Windows console's view of the program's arguments: wide-character file
 // names as narrow texts in the console's output code page, for the messages.
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
-
 #include <climits>
 #include <cstdlib>
 
-#include "file_io.h"
+#include "file_io_windows.h"
 
 namespace glyphor {
 namespace {

@@ -66,37 +66,4 @@ write_outcome write_file(const path_char* path, const void* bytes, std::size_t s
 // to a full disk. Systems without the signals have nothing to ignore.
 void report_failed_writes_instead_of_dying();
 
-#ifdef _WIN32
-// The step that puts the new file made in the place of the file target names,
-// keeping the old one under backup, and fails as ReplaceFileW fails: nonzero
-// on success, the error in GetLastError. write_file gives it ReplaceFileW.
-using replace_step = int (*)(const wchar_t* target, const wchar_t* made, const wchar_t* backup);
-
-// Puts made in target's place by step and removes the backup. When the step
-// fails, the old file is put back under its name wherever the step left it,
-// and made is removed (nothing: the file is to be written in place instead,
-// as after a failure ReplaceFileW leaves the old file unchanged); where the
-// old file cannot be put back, made takes its place (written). Where neither
-// can, both stay (write_failed). Files that cannot be removed are made hidden.
-std::optional<write_outcome> put_in_place(const wchar_t* target, const wchar_t* made,
-                                          const wchar_t* backup, replace_step step);
-
-// The wide arguments as the console prints them: narrow texts in its output
-// code page (the ANSI code page without a console), a character it cannot hold
-// shown as '?', never as a look-alike that names another file.
-class console_arguments {
-public:
-    console_arguments(int argc, const wchar_t* const* argv);
-    ~console_arguments();
-    console_arguments(const console_arguments&) = delete;
-    console_arguments& operator=(const console_arguments&) = delete;
-    // One text an argument, or null when there was no memory for them.
-    const char* const* texts() const { return table_; }
-
-private:
-    char* block_ = nullptr;
-    char** table_ = nullptr;
-};
-#endif
-
 }  // namespace glyphor

@@ -2,26 +2,29 @@
 // opened once, for writing, as "wb" opens it but without creating or cutting
 // anything, so that its refusal (a read-only file, a folder, a file another
 // program holds) is "wb"'s; a hidden or system file, which "wb" refuses, is
-// written and stays hidden or system. A file there is replaced by
-// ReplaceFileW, which keeps its ACL and streams, the old file kept under a
-// backup name until the new one has its place. The new file is made beside
-// it, hidden, with its deletion asked for until it is complete: a failure or
-// a crash while it is written leaves nothing. ReplaceFileW needs its deletion
-// withdrawn and its handle closed, so a crash in the call itself may leave
-// it, still hidden, or the old file under its backup name.
-#define WIN32_LEAN_AND_MEAN
+// written and stays hidden or system. The charset goes to a new file beside
+// the output, its deletion asked for until it is complete and flushed (a
+// failure or a crash meanwhile leaves nothing), which then takes the name: a
+// new name by a rename that replaces nothing, a file there by ReplaceFileW,
+// which keeps its ACL and streams and the old file under a backup name until
+// then. Paths of MAX_PATH characters or more go in their \\?\ form.
 #include <io.h>
-#include <windows.h>
 
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <initializer_list>
 #include <memory>
 #include <optional>
+#include <string_view>
 
-#include "file_io.h"
+#include "file_io_windows.h"
+#include "geometry.h"
 
 namespace glyphor {
+
+system_calls win32;
 
 void report_failed_writes_instead_of_dying() {
     // Windows raises no signal for a full disk or a closed pipe: the write fails.
@@ -41,11 +44,10 @@ public:
     handle(const handle&) = delete;
     handle& operator=(const handle&) = delete;
     handle(handle&& other) noexcept : value_{other.value_} { other.value_ = INVALID_HANDLE_VALUE; }
-    handle& operator=(handle&&) = delete;
     HANDLE get() const noexcept { return value_; }
     explicit operator bool() const noexcept { return value_ != INVALID_HANDLE_VALUE; }
     void reset() noexcept {
-        if (value_ != INVALID_HANDLE_VALUE) CloseHandle(value_);
+        if (value_ != INVALID_HANDLE_VALUE) win32.close_handle(value_);
         value_ = INVALID_HANDLE_VALUE;
     }
 
@@ -53,10 +55,19 @@ private:
     HANDLE value_;
 };
 
-struct free_deleter {
-    void operator()(void* block) const noexcept { std::free(block); }
-};
 using wide_text = std::unique_ptr<wchar_t[], free_deleter>;
+
+// The texts one after the other, in a block of their own with room for
+// extra characters more; null when there is no memory for it.
+wide_text join(std::initializer_list<std::wstring_view> texts, std::size_t extra = 0) {
+    for (const std::wstring_view text : texts) extra += text.size();
+    wide_text joined{static_cast<wchar_t*>(std::calloc(extra + 1, sizeof(wchar_t)))};
+    wchar_t* at = joined.get();
+    for (const std::wstring_view text : texts) {
+        if (joined) at = std::wmemcpy(at, text.data(), text.size()) + text.size();
+    }
+    return joined;
+}
 
 // Sends all size bytes, however many each call takes.
 bool write_all(HANDLE file, const void* bytes, std::size_t size) {
@@ -64,7 +75,7 @@ bool write_all(HANDLE file, const void* bytes, std::size_t size) {
     while (size > 0) {
         const DWORD part = size < 0x40000000U ? static_cast<DWORD>(size) : 0x40000000U;
         DWORD wrote = 0;
-        if (WriteFile(file, next, part, &wrote, nullptr) == 0 || wrote == 0) return false;
+        if (win32.write(file, next, part, &wrote, nullptr) == 0 || wrote == 0) return false;
         next += wrote;
         size -= wrote;
     }
@@ -83,7 +94,7 @@ bool cut(HANDLE file) {
 write_outcome write_in_place(HANDLE file, const void* bytes, std::size_t size) {
     const bool disk = GetFileType(file) == FILE_TYPE_DISK;
     if (disk && !cut(file)) return write_outcome::create_failed;
-    if (write_all(file, bytes, size) && (!disk || FlushFileBuffers(file) != 0)) {
+    if (write_all(file, bytes, size) && (!disk || win32.flush(file) != 0)) {
         return write_outcome::written;
     }
     if (disk) cut(file);
@@ -136,79 +147,49 @@ bool is_console_file(HANDLE file, std::FILE* console) {
            (seen.volume == found.volume || seen.volume == 0 || found.volume == 0);
 }
 
-// The full path of the file opened, through every link, in the \\?\ form
-// that may pass MAX_PATH (the new file's name beside it is longer). Null
-// when it cannot be had.
-wide_text full_path(HANDLE file) {
-    const DWORD flags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
-    const DWORD length = GetFinalPathNameByHandleW(file, nullptr, 0, flags);
-    if (length == 0) return nullptr;
-    wide_text text{static_cast<wchar_t*>(std::malloc((length + 1) * sizeof(wchar_t)))};
-    if (!text) return nullptr;
-    const DWORD got = GetFinalPathNameByHandleW(file, text.get(), length + 1, flags);
-    if (got == 0 || got > length) return nullptr;
-    return text;
+// The full path of path in the \\?\ form, which passes MAX_PATH (a share's
+// \\server\share as \\?\UNC\server\share), as Rust's and Go's standard
+// libraries give long paths to the system; a path already in that form, or
+// a device's (\\.\), as it is. Null when it cannot be had.
+wide_text verbatim(const wchar_t* path) {
+    const DWORD size = GetFullPathNameW(path, 0, nullptr, nullptr);
+    const wide_text full = join({}, size);
+    const DWORD length = full ? GetFullPathNameW(path, size + 1, full.get(), nullptr) : 0;
+    if (length == 0 || length > size) return nullptr;
+    const std::wstring_view text{full.get(), length};
+    if (text.starts_with(L"\\\\?\\") || text.starts_with(L"\\\\.\\")) return join({text});
+    if (text.starts_with(L"\\\\")) return join({L"\\\\?\\UNC", text.data() + 1});
+    return join({L"\\\\?\\", text});
 }
 
-// ".glyphor-" and 12 random letters and digits, in the folder of target: a
-// hidden name no other program picks, nor guesses in advance.
-constexpr wchar_t temp_prefix[] = L".glyphor-";
-constexpr std::size_t temp_letters = 12;
+// The name file was opened by, in the \\?\ form: its final path through every
+// link, by its drive, or its volume's GUID where it has none; where the system
+// gives neither (some volumes' drivers), the full path of name, if no link.
+wide_text full_path(HANDLE file, const wchar_t* name) {
+    for (const DWORD flags : {DWORD{VOLUME_NAME_DOS}, DWORD{VOLUME_NAME_GUID}}) {
+        const DWORD length = win32.final_path(file, nullptr, 0, flags);
+        const wide_text text = join({}, length);
+        if (length == 0 || !text) continue;
+        const DWORD got = win32.final_path(file, text.get(), length + 1, flags);
+        if (got != 0 && got <= length) return join({text.get()});
+    }
+    const DWORD attributes = GetFileAttributesW(name);
+    return attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0
+               ? nullptr
+               : verbatim(name);
+}
 
 bool set_deleted_on_close(HANDLE file, bool deleted) {
-    FILE_DISPOSITION_INFO disposition{};
-    disposition.DeleteFile = deleted ? TRUE : FALSE;
-    return SetFileInformationByHandle(file, FileDispositionInfo, &disposition,
-                                      sizeof disposition) != 0;
+    FILE_DISPOSITION_INFO disposition{static_cast<BOOLEAN>(deleted)};
+    return win32.set_information(file, FileDispositionInfo, &disposition, sizeof disposition) != 0;
 }
 
 // Removes a file of this process's own by its name; one that stays is made
 // hidden. False when it stays.
 bool discard(const wchar_t* name) {
-    if (DeleteFileW(name) != 0) return true;
+    if (win32.delete_file(name) != 0) return true;
     SetFileAttributesW(name, FILE_ATTRIBUTE_HIDDEN);
     return false;
-}
-
-// Makes the new file beside target, hidden, under a name of its own (kept in
-// name), with its deletion asked for at once: until it is complete, closing
-// its handle (or the end of the process, however it comes) removes it.
-handle make_new_file(const wchar_t* target, wide_text& name, bool& folder_closed) {
-    folder_closed = false;
-    const wchar_t* const slash = std::wcsrchr(target, L'\\');
-    const std::size_t folder = slash == nullptr ? 0 : static_cast<std::size_t>(slash - target) + 1;
-    const std::size_t length = folder + std::wcslen(temp_prefix) + temp_letters;
-    name.reset(static_cast<wchar_t*>(std::malloc((length + 1) * sizeof(wchar_t))));
-    if (!name) return handle{INVALID_HANDLE_VALUE};
-    std::memcpy(name.get(), target, folder * sizeof(wchar_t));
-    std::memcpy(name.get() + folder, temp_prefix, std::wcslen(temp_prefix) * sizeof(wchar_t));
-    static constexpr wchar_t symbols[] = L"0123456789abcdefghijklmnopqrstuvwxyz";
-    unsigned long long mix = GetCurrentProcessId() * 0x9E3779B97F4A7C15ULL ^ GetTickCount64();
-    for (int draw = 0; draw < 100; ++draw) {
-        for (std::size_t i = 0; i < temp_letters; ++i) {
-            LARGE_INTEGER now{};
-            QueryPerformanceCounter(&now);
-            mix = (mix ^ static_cast<unsigned long long>(now.QuadPart) ^ (mix >> 29U)) *
-                      0xBF58476D1CE4E5B9ULL +
-                  i;
-            name[length - temp_letters + i] = symbols[(mix >> 40U) % 36];
-        }
-        name[length] = L'\0';
-        handle file{CreateFileW(name.get(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_HIDDEN, nullptr)};
-        if (file) {
-            if (set_deleted_on_close(file.get(), true)) return file;
-            // Its deletion cannot be asked for: it goes now, by the name
-            // this process has just made for itself.
-            file.reset();
-            discard(name.get());
-            return handle{INVALID_HANDLE_VALUE};
-        }
-        const DWORD error = GetLastError();
-        if (error == ERROR_ACCESS_DENIED) folder_closed = true;
-        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
-    }
-    return handle{INVALID_HANDLE_VALUE};
 }
 
 // True for the errors of a name that is already taken.
@@ -216,115 +197,130 @@ bool taken(DWORD error) {
     return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
 }
 
-// Writes the bytes into a new file beside target and puts it in the place
-// of found, the file there. Nothing when the file is to be written in place
-// instead.
-std::optional<write_outcome> replace(const wchar_t* target, const BY_HANDLE_FILE_INFORMATION& found,
-                                     const void* bytes, std::size_t size) {
-    bool folder_closed = false;
-    wide_text name;
-    handle file = make_new_file(target, name, folder_closed);
-    if (!file) return folder_closed ? std::nullopt : std::optional{write_outcome::create_failed};
-    // The bytes reach the disk before the name does.
-    if (!write_all(file.get(), bytes, size) || FlushFileBuffers(file.get()) == 0) {
-        return write_outcome::write_failed;
-    }
-    // ReplaceFileW opens the new file by its name, and unshared: its deletion
-    // is withdrawn and its handle closed. It stays hidden until it has its
-    // place, held by a handle that only sets its attributes and shares all.
-    const handle attributes{ReOpenFile(file.get(), FILE_WRITE_ATTRIBUTES,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0)};
-    const std::size_t length = std::wcslen(name.get());
-    const wide_text backup{static_cast<wchar_t*>(std::malloc((length + 5) * sizeof(wchar_t)))};
-    if (!attributes || !backup || !set_deleted_on_close(file.get(), false)) {
-        return write_outcome::write_failed;
-    }
-    file.reset();
-    std::memcpy(backup.get(), name.get(), length * sizeof(wchar_t));
-    std::memcpy(backup.get() + length, L".old", 5 * sizeof(wchar_t));
-    const std::optional<write_outcome> outcome =
-        put_in_place(target, name.get(), backup.get(),
-                     [](const wchar_t* old, const wchar_t* made, const wchar_t* kept_as) {
-                         return ReplaceFileW(old, made, kept_as, 0, nullptr, nullptr);
-                     });
-    // The old file's attributes (ReplaceFileW keeps its ACL and streams, not
-    // these); never the hidden one the new file was made with.
-    FILE_BASIC_INFO basic{};
-    constexpr DWORD kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
-                           FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-    basic.FileAttributes = found.dwFileAttributes & kept;
-    if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-    if (outcome != write_outcome::written ||
-        SetFileInformationByHandle(attributes.get(), FileBasicInfo, &basic, sizeof basic) != 0) {
-        return outcome;
-    }
-    return write_outcome::write_failed;  // the charset is in place, but hidden
+// True for the errors after which the file is written in place instead: a
+// folder closed to new names or to removing them, a file held open elsewhere,
+// what a new file could not keep.
+bool in_place(DWORD error) {
+    return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
+           error == ERROR_UNABLE_TO_REMOVE_REPLACED || error == ERROR_NOT_SUPPORTED;
 }
 
-// Writes a file just made under the name, hidden and unshared, with its
-// deletion asked for until it is complete: no reader sees a part of it, and a
-// failure or a crash leaves nothing. It is shown, with the archive attribute
-// "wb" gives a new file, and kept, in its last two steps.
-write_outcome write_new(HANDLE file, const void* bytes, std::size_t size) {
-    FILE_BASIC_INFO basic{};
-    basic.FileAttributes = FILE_ATTRIBUTE_ARCHIVE;
-    if (!set_deleted_on_close(file, true)) {
-        // Its deletion cannot be asked for: it is written as "wb" writes.
-        if (SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) == 0) {
-            return write_outcome::create_failed;
+// Makes the new file beside target (a \\?\ path) with the attributes given
+// (CreateFileW adds the archive one), named ".glyphor-" and 12 random letters
+// and digits no other program picks nor guesses (kept in name), its deletion
+// asked for at once: until it is complete, closing its handle (or the end of
+// the process, however it comes) removes it. The error is in GetLastError.
+handle make_new_file(std::wstring_view target, DWORD attributes, wide_text& name) {
+    const std::wstring_view folder{target.data(), target.rfind(L'\\') + 1};
+    constexpr std::size_t letters = 12;
+    name = join({folder, L".glyphor-"}, letters);
+    if (!name) return handle{INVALID_HANDLE_VALUE};
+    static constexpr wchar_t symbols[] = L"0123456789abcdefghijklmnopqrstuvwxyz";
+    unsigned long long mix = GetCurrentProcessId() * 0x9E3779B97F4A7C15ULL ^ GetTickCount64();
+    for (int draw = 0; draw < 100; ++draw) {
+        for (std::size_t i = 0; i < letters; ++i) {
+            LARGE_INTEGER now{};
+            QueryPerformanceCounter(&now);
+            mix = (mix ^ static_cast<unsigned long long>(now.QuadPart) ^ (mix >> 29U)) *
+                      0xBF58476D1CE4E5B9ULL +
+                  i;
+            name[folder.size() + 9 + i] = symbols[(mix >> 40U) % 36];
         }
-        return write_in_place(file, bytes, size);
+        handle file{win32.create_file(name.get(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                      attributes, nullptr)};
+        if (file && set_deleted_on_close(file.get(), true)) return file;
+        // One whose deletion cannot be asked for goes now, by its name: the
+        // output is then written in place.
+        if (file) file.reset(), discard(name.get()), SetLastError(ERROR_NOT_SUPPORTED);
+        if (!taken(GetLastError())) break;
     }
-    return write_all(file, bytes, size) && FlushFileBuffers(file) != 0 &&
-                   SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) != 0 &&
-                   set_deleted_on_close(file, false)
-               ? write_outcome::written
-               : write_outcome::write_failed;
+    return handle{INVALID_HANDLE_VALUE};
 }
 
-// Writes through out, the handle the name was opened as.
-write_outcome write_opened(HANDLE out, const void* bytes, std::size_t size, std::FILE* console) {
-    BY_HANDLE_FILE_INFORMATION found{};
-    if (is_console_file(out, console)) return write_outcome::create_failed;
-    if (GetFileType(out) != FILE_TYPE_DISK) return write_in_place(out, bytes, size);
-    if (GetFileInformationByHandle(out, &found) == 0) return write_outcome::create_failed;
-    // A file with other hard links would part from them if replaced.
-    const wide_text target = found.nNumberOfLinks == 1 ? full_path(out) : nullptr;
-    if (target) {
-        if (const std::optional<write_outcome> outcome =
-                replace(target.get(), found, bytes, size)) {
-            return *outcome;
-        }
-    }
-    return write_in_place(out, bytes, size);
-}
-
-}  // namespace
-
+// Puts made in target's place by ReplaceFileW, the old file kept as backup
+// until then, and removes the backup. When ReplaceFileW fails, the old file is
+// put back under its name and made is removed: nothing, for the file to be
+// written in place, after the errors that call for it. Where the old file
+// cannot be put back, made takes its place (written); where neither can, both
+// stay (write_failed). Files that cannot be removed are made hidden.
 std::optional<write_outcome> put_in_place(const wchar_t* target, const wchar_t* made,
-                                          const wchar_t* backup, replace_step step) {
-    if (step(target, made, backup) != 0) {
+                                          const wchar_t* backup) {
+    if (win32.replace_file(target, made, backup, 0, nullptr, nullptr) != 0) {
         discard(backup);
         return write_outcome::written;
     }
     const DWORD error = GetLastError();
-    // The old file back under its name, wherever the step left it; where it
-    // cannot be, the new one in its place. Where neither can, both stay.
-    if (MoveFileExW(backup, target, 0) == 0) {
-        if (MoveFileExW(made, target, 0) != 0) {
+    if (win32.move_file(backup, target, 0) == 0) {
+        if (win32.move_file(made, target, 0) != 0) {
             discard(backup);
             return write_outcome::written;
         }
         if (!taken(GetLastError())) return write_outcome::write_failed;
     }
-    if (!discard(made)) return write_outcome::write_failed;
-    // What could not be kept, or a file held open elsewhere: written in place.
-    if (error == ERROR_UNABLE_TO_REMOVE_REPLACED || error == ERROR_ACCESS_DENIED ||
-        error == ERROR_SHARING_VIOLATION || error == ERROR_NOT_SUPPORTED) {
-        return std::nullopt;
-    }
-    return write_outcome::write_failed;
+    if (!discard(made) || !in_place(error)) return write_outcome::write_failed;
+    return std::nullopt;
 }
+
+// Writes the bytes to a new file beside target (a \\?\ path) with attributes
+// and gives it target's name: a file there (found) by ReplaceFileW, which
+// opens it unshared by its name once its handle is closed; a new name by a
+// rename through its handle that replaces nothing. Nothing when the file is
+// to be written in place instead, or a new name was taken meanwhile.
+std::optional<write_outcome> replace(const wchar_t* target, bool found, DWORD attributes,
+                                     const void* bytes, std::size_t size) {
+    wide_text name;
+    handle file = make_new_file(target, attributes, name);
+    if (!file)
+        return in_place(GetLastError()) ? std::nullopt
+                                        : std::optional{write_outcome::create_failed};
+    // The bytes reach the disk before the name does.
+    const std::size_t length = std::wcslen(target);
+    const std::size_t rename_size = offsetof(FILE_RENAME_INFO, FileName) + (length + 1) * 2;
+    const wide_text backup = join({name.get(), L".old"});
+    const std::unique_ptr<FILE_RENAME_INFO, free_deleter> rename{
+        static_cast<FILE_RENAME_INFO*>(std::calloc(1, rename_size))};
+    if (!backup || !rename || !write_all(file.get(), bytes, size) || win32.flush(file.get()) == 0 ||
+        !set_deleted_on_close(file.get(), false)) {
+        return write_outcome::write_failed;
+    }
+    if (found) {
+        file.reset();
+        return put_in_place(target, name.get(), backup.get());
+    }
+    rename->FileNameLength = static_cast<DWORD>(length * sizeof(wchar_t));
+    std::memcpy(rename->FileName, target, length * sizeof(wchar_t));
+    if (win32.set_information(file.get(), FileRenameInfo, rename.get(),
+                              static_cast<DWORD>(rename_size)) != 0) {
+        return write_outcome::written;
+    }
+    const DWORD error = GetLastError();
+    if (!set_deleted_on_close(file.get(), true)) {
+        file.reset();
+        discard(name.get());
+    }
+    return taken(error) ? std::nullopt : std::optional{write_outcome::write_failed};
+}
+
+// Writes through out, the handle name was opened as.
+write_outcome write_opened(HANDLE out, const wchar_t* name, const void* bytes, std::size_t size,
+                           std::FILE* console) {
+    BY_HANDLE_FILE_INFORMATION found{};
+    if (is_console_file(out, console)) return write_outcome::create_failed;
+    if (GetFileType(out) != FILE_TYPE_DISK) return write_in_place(out, bytes, size);
+    if (GetFileInformationByHandle(out, &found) == 0) return write_outcome::create_failed;
+    // A file with other hard links would part from them if replaced. The new
+    // file keeps its hidden and system attributes, and gets the archive one,
+    // as a file written does.
+    const wide_text target = found.nNumberOfLinks == 1 ? full_path(out, name) : nullptr;
+    constexpr DWORD kept =
+        FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    const std::optional<write_outcome> outcome =
+        target ? replace(target.get(), true, found.dwFileAttributes & kept, bytes, size)
+               : std::nullopt;
+    return outcome ? *outcome : write_in_place(out, bytes, size);
+}
+
+}  // namespace
 
 bool can_seek(std::FILE* file) {
     return GetFileType(handle_of(file)) == FILE_TYPE_DISK;
@@ -332,23 +328,26 @@ bool can_seek(std::FILE* file) {
 
 write_outcome write_file(const wchar_t* path, const void* bytes, std::size_t size,
                          std::FILE* console) {
+    // A path of MAX_PATH characters or more is opened in its \\?\ form.
+    const wide_text full = verbatim(path);
+    if (!full) return write_outcome::create_failed;
+    const wchar_t* const name = std::wcslen(full.get()) >= MAX_PATH + 4 ? full.get() : path;
     constexpr DWORD shared = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    const handle out{CreateFileW(path, GENERIC_WRITE, shared, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr)};
-    if (out) return write_opened(out.get(), bytes, size, console);
+    const handle out{win32.create_file(name, GENERIC_WRITE, shared, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr)};
+    if (out) return write_opened(out.get(), name, bytes, size, console);
     if (GetLastError() != ERROR_FILE_NOT_FOUND) return write_outcome::create_failed;
-    // Nothing there: the file is made, and nothing that came meanwhile is opened.
-    const handle fresh{CreateFileW(path, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                                   FILE_ATTRIBUTE_HIDDEN, nullptr)};
-    if (fresh) return write_new(fresh.get(), bytes, size);
-    if (!taken(GetLastError())) return write_outcome::create_failed;
-    // A link that leads nowhere (which Wine shows as nothing), or a name taken
-    // meanwhile: the file is made through it as "wb" makes it, but without
-    // cutting what may have come there since, and is written as a file found
-    // there would be.
-    const handle made{CreateFileW(path, GENERIC_WRITE, shared, nullptr, OPEN_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr)};
-    return made ? write_opened(made.get(), bytes, size, console) : write_outcome::create_failed;
+    // Nothing there: a new file takes the name, if nothing came there meanwhile.
+    const std::optional<write_outcome> outcome =
+        replace(full.get(), false, FILE_ATTRIBUTE_NORMAL, bytes, size);
+    if (outcome) return *outcome;
+    // A link that leads nowhere (which Wine shows as nothing), a name taken
+    // meanwhile: made through it as "wb" makes it, without cutting what came
+    // there since, and written as a file found there would be.
+    const handle made{win32.create_file(name, GENERIC_WRITE, shared, nullptr, OPEN_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr)};
+    return made ? write_opened(made.get(), name, bytes, size, console)
+                : write_outcome::create_failed;
 }
 
 }  // namespace glyphor

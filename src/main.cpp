@@ -8,6 +8,9 @@
 #include "charset_writer.h"
 #include "driver.h"
 #include "file_io.h"
+#ifdef _WIN32
+#include "file_io_windows.h"
+#endif
 #include "geometry.h"
 #include "messages.h"
 #include "tile_count.h"
