@@ -147,10 +147,9 @@ bool is_console_file(HANDLE file, std::FILE* console) {
            (seen.volume == found.volume || seen.volume == 0 || found.volume == 0);
 }
 
-// The full path of path in the \\?\ form, which passes MAX_PATH (a share's
-// \\server\share as \\?\UNC\server\share), as Rust's and Go's standard
-// libraries give long paths to the system; a path already in that form, or
-// a device's (\\.\), as it is. Null when it cannot be had.
+// The full path of path in the \\?\ form that passes MAX_PATH, as Rust's and
+// Go's standard libraries give long paths (\\?\UNC\ for a share); one already
+// in that form, or a device's (\\.\), as it is. Null when it cannot be had.
 wide_text verbatim(const wchar_t* path) {
     const DWORD size = GetFullPathNameW(path, 0, nullptr, nullptr);
     const wide_text full = join({}, size);
@@ -197,9 +196,8 @@ bool taken(DWORD error) {
     return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
 }
 
-// True for the errors after which the file is written in place instead: a
-// folder closed to new names or to removing them, a file held open elsewhere,
-// what a new file could not keep.
+// True for the errors after which the file is written in place instead: a folder
+// closed to new names or removals, a file held elsewhere, what a new one cannot keep.
 bool in_place(DWORD error) {
     return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
            error == ERROR_UNABLE_TO_REMOVE_REPLACED || error == ERROR_NOT_SUPPORTED;
@@ -245,18 +243,15 @@ handle make_new_file(std::wstring_view target, DWORD attributes, wide_text& name
 // stay (write_failed). Files that cannot be removed are made hidden.
 std::optional<write_outcome> put_in_place(const wchar_t* target, const wchar_t* made,
                                           const wchar_t* backup) {
-    if (win32.replace_file(target, made, backup, 0, nullptr, nullptr) != 0) {
+    const bool replaced = win32.replace_file(target, made, backup, 0, nullptr, nullptr) != 0;
+    const DWORD error = GetLastError();
+    const bool back = !replaced && win32.move_file(backup, target, 0) != 0;
+    if (replaced || (!back && win32.move_file(made, target, 0) != 0)) {
         discard(backup);
         return write_outcome::written;
     }
-    const DWORD error = GetLastError();
-    if (win32.move_file(backup, target, 0) == 0) {
-        if (win32.move_file(made, target, 0) != 0) {
-            discard(backup);
-            return write_outcome::written;
-        }
-        if (!taken(GetLastError())) return write_outcome::write_failed;
-    }
+    // The name taken by neither (the old file still there is the name taken).
+    if (!back && !taken(GetLastError())) return write_outcome::write_failed;
     if (!discard(made) || !in_place(error)) return write_outcome::write_failed;
     return std::nullopt;
 }
@@ -309,8 +304,7 @@ write_outcome write_opened(HANDLE out, const wchar_t* name, const void* bytes, s
     if (GetFileType(out) != FILE_TYPE_DISK) return write_in_place(out, bytes, size);
     if (GetFileInformationByHandle(out, &found) == 0) return write_outcome::create_failed;
     // A file with other hard links would part from them if replaced. The new
-    // file keeps its hidden and system attributes, and gets the archive one,
-    // as a file written does.
+    // file keeps its hidden and system attributes.
     const wide_text target = found.nNumberOfLinks == 1 ? full_path(out, name) : nullptr;
     constexpr DWORD kept =
         FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
@@ -337,9 +331,16 @@ write_outcome write_file(const wchar_t* path, const void* bytes, std::size_t siz
                                        FILE_ATTRIBUTE_NORMAL, nullptr)};
     if (out) return write_opened(out.get(), name, bytes, size, console);
     if (GetLastError() != ERROR_FILE_NOT_FOUND) return write_outcome::create_failed;
-    // Nothing there: a new file takes the name, if nothing came there meanwhile.
+    // Nothing there, as a creation removing what it makes finds (Wine shows a
+    // link leading nowhere as nothing): a new file takes the name.
+    handle probe{win32.create_file(full.get(), DELETE, 0, nullptr, CREATE_NEW,
+                                   FILE_FLAG_DELETE_ON_CLOSE, nullptr)};
+    if (!probe && !taken(GetLastError())) return write_outcome::create_failed;
+    const bool nothing_there = static_cast<bool>(probe);
+    probe.reset();
     const std::optional<write_outcome> outcome =
-        replace(full.get(), false, FILE_ATTRIBUTE_NORMAL, bytes, size);
+        nothing_there ? replace(full.get(), false, FILE_ATTRIBUTE_NORMAL, bytes, size)
+                      : std::nullopt;
     if (outcome) return *outcome;
     // A link that leads nowhere (which Wine shows as nothing), a name taken
     // meanwhile: made through it as "wb" makes it, without cutting what came

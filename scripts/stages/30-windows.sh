@@ -64,14 +64,18 @@ fi
 # The file access's own tests, in folders of their own: once as the suite
 # runs, and once under a terminal, where Wine gives the program a console
 # (which draws its text with cursor moves, left out here with the blanks).
+# A failure says which run failed.
 mkdir "$scratch/files" "$scratch/console"
-wine build/windows/windows_file_tests.exe "$(winepath -w "$scratch/files")"
+wine build/windows/windows_file_tests.exe "$(winepath -w "$scratch/files")" ||
+    { echo "windows_file_tests.exe failed (the FAILED lines above say where)"; exit 1; }
+status=0
 script -qec "wine build/windows/windows_file_tests.exe '$(winepath -w "$scratch/console")'" \
-    /dev/null </dev/null >"$scratch/console.log"
+    /dev/null </dev/null >"$scratch/console.log" || status=$?
 console=$(tr -d '\r ' <"$scratch/console.log" | sed 's/\x1b\[[0-9;?]*[a-zA-Z]//g')
 echo "under a terminal: $(tail -n 1 <<<"$console")"
-[[ "$console" == *windows_file_tests:0failed* && "$console" != *noconsole* ]] ||
-    { echo "$console"; exit 1; }
+[[ "$status" -eq 0 && "$console" == *windows_file_tests:0failed* && "$console" != *noconsole* ]] ||
+    { echo "windows_file_tests.exe under a terminal failed (status $status), or had no console:"
+      echo "$console"; exit 1; }
 
 # The preview draws glyphor.exe's charset, and glyphor.exe reads the same
 # bytes back from the picture; through names no ANSI code page holds whole,
@@ -91,8 +95,8 @@ echo "$message"
 wine "$exe" "$picture" "$scratch/again.bin" 200 >/dev/null
 cmp "$charset" "$scratch/again.bin"
 
-# A replaced file keeps its attributes: the new file, made hidden while it is
-# written, is not hidden once it has taken the old one's place.
+# A replaced file is not hidden: the new file that takes its place has the
+# old one's attributes.
 wine "$exe" examples/tileset.bmp "$scratch/again.bin" 8 >/dev/null
 attributes=$(wine cmd /c attrib "$(winepath -w "$scratch/again.bin")" | tr -d '\r')
 [[ "${attributes%%Z:*}" != *H* ]] || { echo "the replaced charset is hidden: $attributes"; exit 1; }
@@ -113,9 +117,16 @@ if mount -t tmpfs -o size=64k tmpfs "$scratch/disk" 2>/dev/null; then
     grep -q "Impossible d'ecrire le fichier de sortie" "$scratch/full.log" ||
         { cat "$scratch/full.log"; exit 1; }
     cmp "$scratch/old.bin" "$scratch/disk/charset.bin"
+    # A new output there fails too, and leaves nothing under its name.
+    if wine "$exe" examples/tileset.bmp "$scratch/disk/new.bin" >"$scratch/full.log"; then
+        echo "glyphor.exe wrote a new charset to a full disk"
+        exit 1
+    fi
+    grep -q "Impossible d'ecrire le fichier de sortie" "$scratch/full.log" ||
+        { cat "$scratch/full.log"; exit 1; }
     [ "$(ls -A "$scratch/disk" | paste -sd' ')" = "charset.bin filler" ] ||
         { echo "left on the full disk: $(ls -A "$scratch/disk")"; exit 1; }
-    echo "a full disk: glyphor.exe failed, said so, and left the old charset whole"
+    echo "a full disk: glyphor.exe failed, said so, left the old charset whole and no new file"
 else
     lacking "windows: a full disk" "a tmpfs mount (root with CAP_SYS_ADMIN)"
 fi
