@@ -16,13 +16,11 @@
 #include "file_io_windows.h"
 
 namespace {
-using glyphor::write_outcome;
 using enum glyphor::write_outcome;
 int failures = 0;
 void check(bool good, const char* what, const std::wstring& detail) {
     if (!good) ++failures, std::printf("FAILED: %s (%ls)\n", what, detail.c_str());
 }
-
 // Writes text as the file's bytes (for a null text, reads them): the bytes, or
 // "(none)" when there is no such file.
 std::string file(const std::wstring& name, const char* text = nullptr) {
@@ -46,7 +44,7 @@ struct row {
     DWORD attributes;     // the old file's, or 0 for a new output
     unsigned faults;
     DWORD error;  // ReplaceFileW's, or 0 for the system's own call
-    write_outcome outcome;
+    glyphor::write_outcome outcome;
     const char* kept;  // what the name then holds
     int left;          // .glyphor- files left beside it
     bool same;         // the name holds the file it held before: written in place
@@ -67,7 +65,7 @@ file_id id_of(const wchar_t* name) {
 }
 std::map<HANDLE, file_id> pending;
 std::set<file_id> unflushed;
-int named_unflushed = 0, writes_left = 0;
+int broken = 0, writes_left = 0;  // named before flushed, renamed over a file
 const auto is_pending = [](file_id id) {
     return std::any_of(pending.begin(), pending.end(),
                        [&](auto& file) { return file.second == id; });
@@ -112,7 +110,9 @@ BOOL WINAPI flush(HANDLE file) {
     return FlushFileBuffers(file);
 }
 BOOL WINAPI set_information(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info, DWORD size) {
-    if (kind == FileRenameInfo) named_unflushed += static_cast<int>(unflushed.count(id_of(file)));
+    if (kind == FileRenameInfo)
+        broken += static_cast<int>(unflushed.count(id_of(file))) +
+                  static_cast<FILE_RENAME_INFO*>(info)->ReplaceIfExists;
     const BOOL done = SetFileInformationByHandle(file, kind, info, size);
     if (done != 0 && kind == FileDispositionInfo) pending.erase(file);
     if (done != 0 && kind == FileDispositionInfo &&
@@ -129,7 +129,7 @@ BOOL WINAPI replace_file(LPCWSTR target, LPCWSTR made, LPCWSTR backup, DWORD fla
     // ReplaceFileW opens the replacement for data and deletion, sharing
     // nothing (Wine keeps sharing modes), and, as any open, fails on a file
     // whose deletion is pending with ERROR_ACCESS_DENIED.
-    named_unflushed += static_cast<int>(unflushed.count(id_of(made)));
+    broken += unflushed.contains(id_of(made));
     if (is_pending(id_of(made)) || is_pending(id_of(target))) return fail(ERROR_ACCESS_DENIED);
     const HANDLE opened = CreateFileW(made, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
                                       OPEN_EXISTING, 0, nullptr);
@@ -207,7 +207,7 @@ void writes_each_row(const std::wstring& folder) {
             CreateFileW(name.c_str(), GENERIC_READ, 3, nullptr, OPEN_EXISTING, 0, nullptr);
         if ((row.faults & held) == 0) CloseHandle(holder);
         const file_id before = id_of(name.c_str());
-        const write_outcome outcome = glyphor::write_file(name.c_str(), "new", 3, stdout);
+        const auto outcome = glyphor::write_file(name.c_str(), "new", 3, stdout);
         if ((row.faults & held) != 0) CloseHandle(holder);
         // A new file keeps the old one's hidden and system attributes, and
         // has the archive one, as CreateFileW gives every file it makes.
@@ -224,7 +224,7 @@ void writes_each_row(const std::wstring& folder) {
         DeleteFileW(name.c_str());
         DeleteFileW(link.c_str());
     }
-    check(named_unflushed == 0, "flushed before it has its name", L"every row");
+    check(broken == 0, "flushed before it has its name, which replaces nothing else", L"every row");
 }
 
 // The console's own device, by any of its names, gets no charset while standard output is
