@@ -56,7 +56,12 @@ struct tileset_case {
     std::vector<std::uint8_t> bytes;
     std::vector<tile_count_case> counts;
     load_outcome outcome = load_outcome::loaded;
-    std::string actual{};  // for bad_geometry, as the message gives it: "128x64, 24 bits"
+    struct geometry {  // for bad_geometry, the reader's width, height and bits per pixel
+        std::int32_t width;
+        std::uint32_t height;
+        int bits;
+        friend bool operator==(const geometry&, const geometry&) = default;
+    } found{};
 };
 std::vector<tileset_case> tileset_cases();
 
