@@ -157,7 +157,7 @@ TEST_F(cli, every_tileset_case_with_its_counts_from_a_file_and_a_pipe) {
                 : c.outcome == load_outcome::not_bmp ? says<not_bmp>()
                 : c.outcome == load_outcome::bad_geometry
                     ? banner + said<bad_geometry>() +
-                          said<actual_geometry>(c.found.width, c.found.height, c.found.bits)
+                          std::apply([](auto... v) { return said<actual_geometry>(v...); }, c.found)
                     : success("out.bin", tiles);
             std::vector<std::string> inputs = {"in.bmp"};
             if (tiles < 0) inputs.emplace_back("missing.bmp");

@@ -45,9 +45,7 @@ TEST(reader_test, each_case_loads_as_stored_or_is_refused_with_what_was_found) {
         ASSERT_EQ(tiles.outcome, c.outcome);
         EXPECT_EQ(tiles.pixels == nullptr, c.outcome != load_outcome::loaded);
         if (c.outcome == load_outcome::bad_geometry) {
-            EXPECT_EQ(
-                (test::tileset_case::geometry{tiles.width, tiles.height, tiles.bits_per_pixel}),
-                c.found);
+            EXPECT_EQ(std::tuple(tiles.width, tiles.height, int{tiles.bits_per_pixel}), c.found);
         } else if (c.outcome == load_outcome::loaded) {
             const std::uint32_t offset = bmp::get_le32(c.bytes, field::pixel_offset);
             const bool top_down = (bmp::get_le32(c.bytes, field::height) & 0x80000000U) != 0;

@@ -124,9 +124,6 @@ std::vector<tileset_case> tileset_cases() {
     const std::vector<tile_count_case> none = {{"0", 0}};
     const load_outcome not_bmp = load_outcome::not_bmp;
     const load_outcome geometry = load_outcome::bad_geometry;
-    auto found = [](int width, std::uint32_t height, int bits) {
-        return tileset_case::geometry{width, height, bits};
-    };
     return {
         // The count, read like atoi's and checked against 0..256.
         {"count.bmp",
@@ -178,20 +175,21 @@ std::vector<tileset_case> tileset_cases() {
         {"empty.bmp", {}, all, not_bmp},
         // Tilesets of another size or depth, refused whatever the count.
         {"32-bits.bmp", bmp::encode(bmp::rgb_image{256, 64}, {.bits_per_pixel = 32}), none,
-         geometry, found(256, 64, 32)},
+         geometry, std::tuple{256, 64U, 32}},
         {"8-bits.bmp",
          bmp::encode(bmp::rgb_image{256, 64}, {.top_down = true, .bits_per_pixel = 8}), none,
-         geometry, found(256, 64, 8)},
-        {"narrow.bmp", narrow, none, geometry, found(128, 64, 24)},
-        {"short.bmp", bmp::encode(bmp::rgb_image{256, 63}), none, geometry, found(256, 63, 24)},
+         geometry, std::tuple{256, 64U, 8}},
+        {"narrow.bmp", narrow, none, geometry, std::tuple{128, 64U, 24}},
+        {"short.bmp", bmp::encode(bmp::rgb_image{256, 63}), none, geometry,
+         std::tuple{256, 63U, 24}},
         // The header is 34 bytes: they alone are enough to find the geometry.
         {"header-only.bmp", bytes(narrow.data(), narrow.data() + field::read_size), all, geometry,
-         found(128, 64, 24)},
+         std::tuple{128, 64U, 24}},
         {"negative-width.bmp", patched(plain, field::width, static_cast<std::uint32_t>(-256)), all,
-         geometry, found(-256, 64, 24)},
+         geometry, std::tuple{-256, 64U, 24}},
         // -2^31 rows have no 32-bit absolute value.
         {"tall.bmp", patched(plain, field::height, 0x80000000U), all, geometry,
-         found(256, 0x80000000U, 24)},
+         std::tuple{256, 0x80000000U, 24}},
     };
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "bmp_writer.h"
@@ -56,12 +57,7 @@ struct tileset_case {
     std::vector<std::uint8_t> bytes;
     std::vector<tile_count_case> counts;
     load_outcome outcome = load_outcome::loaded;
-    struct geometry {  // for bad_geometry, the reader's width, height and bits per pixel
-        std::int32_t width;
-        std::uint32_t height;
-        int bits;
-        friend bool operator==(const geometry&, const geometry&) = default;
-    } found{};
+    std::tuple<std::int32_t, std::uint32_t, int> found{};  // bad_geometry's width, height, bits
 };
 std::vector<tileset_case> tileset_cases();
 
