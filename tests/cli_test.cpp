@@ -63,8 +63,8 @@ std::string shown(const std::string& name) {
     return out;
 }
 
-// A message as the program prints it: its text from the program's own table
-// with these values, each file name as the console shows it.
+// A message as the program prints it: its text from the program's own table,
+// with these values.
 template <message key, typename... Values>
 std::string said(Values... values) {
     std::string text;
@@ -78,7 +78,8 @@ std::string said(Values... values) {
     return text;
 }
 
-// The whole console text of a run that ends with message key, naming file.
+// The whole console text of a run that ends with message key, naming file as
+// the console shows it.
 template <message key>
 std::string says() {
     return banner + said<key>();
