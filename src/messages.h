@@ -27,7 +27,7 @@ static_assert([] {
     for (std::size_t at = 0; at < lines.size(); at += 45) {
         if (lines.find('\n', at) != at + 44) return false;
     }
-    return lines.size() == 7 * 45;
+    return lines.size() == std::size_t{7} * 45;
 }());
 
 enum message {
