@@ -71,7 +71,7 @@ int main(int argc, char** argv) {
     bytes trailing = good;
     trailing.insert(trailing.end(), 300, 0xEE);
     seeds.add("valid-trailing-bytes", trailing, 64);
-    seeds.add("valid-offset-0", patched32(good, 10, 0), 256);
+    seeds.add("valid-offset-0", patched32(good, glyphor::bmp_field::pixel_offset, 0), 256);
 
     // Files that end too soon.
     for (const long size : {0L, 1L, 2L, 13L, 14L, 33L, 34L, 54L, 1000L}) {
@@ -90,15 +90,17 @@ int main(int argc, char** argv) {
 
     // Wrong geometry, and the near edges of the right one.
     for (const std::uint32_t width : {0U, 255U, 257U, 128U, 0xFFFFFF00U /* -256 */}) {
-        seeds.add("width-" + std::to_string(width), patched32(good, 18, width));
+        seeds.add("width-" + std::to_string(width),
+                  patched32(good, glyphor::bmp_field::width, width));
     }
     for (const std::uint32_t height : {0U, 63U, 65U, 0xFFFFFFC1U /* -63 */, 0x80000000U}) {
-        seeds.add("height-" + std::to_string(height), patched32(good, 22, height));
+        seeds.add("height-" + std::to_string(height),
+                  patched32(good, glyphor::bmp_field::height, height));
     }
     for (const std::uint16_t bits :
          {std::uint16_t{0}, std::uint16_t{8}, std::uint16_t{32}, std::uint16_t{0x0118}}) {
         bytes file = good;
-        put_le16(file, 28, bits);
+        put_le16(file, glyphor::bmp_field::bits_per_pixel, bits);
         seeds.add("bits-" + std::to_string(bits), file);
     }
 
@@ -106,7 +108,8 @@ int main(int argc, char** argv) {
     const std::uint32_t size = static_cast<std::uint32_t>(good.size());
     for (const std::uint32_t offset :
          {1U, 55U, size - 49151U, size - 1U, size, 0x7FFFFFFFU, 0x80000000U, 0xFFFFFFFFU}) {
-        seeds.add("offset-" + std::to_string(offset), patched32(good, 10, offset));
+        seeds.add("offset-" + std::to_string(offset),
+                  patched32(good, glyphor::bmp_field::pixel_offset, offset));
     }
 
     if (!seeds.ok) {

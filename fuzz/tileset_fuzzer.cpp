@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "bmp_fields.h"
 #include "charset_writer.h"
 #include "support.h"
 #include "tileset_reader.h"
@@ -40,7 +41,7 @@ void check(bool holds, const char* what) {
 }
 
 // An unsigned little-endian field of the given width.
-std::uint32_t field(const std::uint8_t* at, int bytes) {
+std::uint32_t le(const std::uint8_t* at, int bytes) {
     std::uint32_t value = 0;
     for (int i = bytes; i-- > 0;) value = (value << 8U) | at[i];
     return value;
@@ -59,23 +60,25 @@ void replace_file_contents(const std::uint8_t* bytes, std::size_t size) {
 // The reader's verdict on a file, worked out from its bytes alone.
 void check_outcome(const glyphor::tileset& tiles, const std::uint8_t* file, std::size_t size) {
     using glyphor::load_outcome;
-    constexpr std::size_t header_bytes = 34;
-    if (size < header_bytes || file[0] != 'B' || file[1] != 'M') {
+    namespace field = glyphor::bmp_field;
+    if (size < field::read_size || file[field::signature] != 'B' ||
+        file[field::signature + 1] != 'M') {
         check(tiles.outcome == load_outcome::not_bmp, "a file without a whole BM header");
         return;
     }
-    const std::uint32_t width = field(file + 18, 4);
-    const std::uint32_t height = field(file + 22, 4);
+    const std::uint32_t width = le(file + field::width, 4);
+    const std::uint32_t height = le(file + field::height, 4);
     const std::uint32_t height_magnitude = (height & 0x80000000U) != 0 ? 0U - height : height;
-    const std::uint32_t bits = field(file + 28, 2);
-    if (width != 256 || height_magnitude != 64 || bits != 24) {
+    const std::uint32_t bits = le(file + field::bits_per_pixel, 2);
+    if (width != glyphor::tileset_width || height_magnitude != glyphor::tileset_height ||
+        bits != glyphor::tileset_bits_per_pixel) {
         check(tiles.outcome == load_outcome::bad_geometry, "a file of the wrong geometry");
         check(static_cast<std::uint32_t>(tiles.width) == width &&
                   tiles.height == height_magnitude && tiles.bits_per_pixel == bits,
               "geometry reported other than stored");
         return;
     }
-    const std::uint32_t offset = field(file + 10, 4);
+    const std::uint32_t offset = le(file + field::pixel_offset, 4);
     if (offset > 0x7FFFFFFFU || size < std::size_t{offset} + glyphor::pixel_block_size) {
         check(tiles.outcome == load_outcome::not_bmp, "a file without a whole pixel block");
         return;
@@ -134,7 +137,7 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 2) return -1;  // not even a tile count: keep it out of the corpus
-    const int tile_count = static_cast<int>(field(data, 2) % 257);
+    const int tile_count = static_cast<int>(le(data, 2) % 257);
     const std::uint8_t* file = data + 2;
     const std::size_t file_size = size - 2;
     replace_file_contents(file, file_size);

@@ -28,6 +28,10 @@ import sys
 import tempfile
 import threading
 
+import messages
+
+SAYS = messages.table()  # glyphor's banner and messages, from the program's own table
+
 WRITES = {"write", "pwrite64", "writev", "pwritev", "pwritev2"}
 READS = {"read", "pread64", "readv", "preadv", "preadv2"}
 OPENS = {"open", "openat", "openat2", "creat"}
@@ -279,31 +283,28 @@ def restore_device_links(before, after):
 
 @dataclasses.dataclass
 class Oracle:
-    banner: str
     charset: bytes
     picture: bytes
 
     def texts(self, sc):
-        """The success text, and the failure texts, of the scenario's program."""
+        """The success text, and the failure text of each outcome, of the scenario's program."""
         if sc.program == "glyphor-preview":
             charset, picture = sc.args
             return (f"glyphor-preview: {picture} shows the 256 tiles of {charset}\n",
-                    [f"glyphor-preview: {t}\n" for t in
-                     (f"cannot read {charset}", f"cannot write {picture}", "out of memory")])
+                    {o: f"glyphor-preview: {t}\n" for o, t in
+                     [("open_failed", f"cannot read {charset}"), ("out_of_memory", "out of memory"),
+                      *((o, f"cannot write {picture}") for o in ("create_failed", "write_failed"))]})
         tileset, output, n = sc.args[0], sc.args[1], sc.tiles
-        return (f"Succes ! Fichier {output} genere avec {n} tuiles ({n * 8} octets).\n"
-                "Pret pour le retro-coding !\n\n",
-                [f"Erreur: {t}\n" for t in (
-                    f"Impossible d'ouvrir le fichier {tileset}",
-                    "Ce n'est pas un fichier BMP valide.",
-                    f"Impossible de creer le fichier de sortie {output}",
-                    f"Impossible d'ecrire le fichier de sortie {output}", "Memoire insuffisante.")])
+        return (SAYS["success_1"] % (output, n, n * 8) + SAYS["success_2"],
+                {o: SAYS[o] % v for o, v in [("open_failed", (tileset,)), ("not_bmp", ()),
+                                             ("create_failed", (output,)),
+                                             ("write_failed", (output,)), ("out_of_memory", ())]})
 
     def console_lost(self, sc, run):
         """True when an injected fault failed the write of the console text
         itself: that text is gone, and the docs still call a charset written
         to a file a success."""
-        start = self.banner if sc.program == "glyphor" else "glyphor-preview: "
+        start = SAYS["banner"] if sc.program == "glyphor" else "glyphor-preview: "
         text = start[:16].replace("\\", "\\\\").replace('"', '\\"').replace("\n", "\\n")
         return any(c.injected and c.text.startswith(f'{console(sc)} "{text}') for c in run.calls)
 
@@ -316,20 +317,19 @@ class Oracle:
         output refused anyway; short of memory, nothing else does."""
         failures = self.texts(sc)[1]
         if not memory and not run.injected():
-            return failures
+            return list(failures.values())
         output = '"' + sc.args[1] + '"'
         opened = run.find(lambda c: output in c.text and "O_WRONLY" in c.text)
         first_byte = run.find(lambda c: writes_output(sc, c), opened)
         first_cut = run.find(lambda c: c.name == "ftruncate")
-        written = () if sc.program == "glyphor" else ("write",)
-        steps = [("ouvrir", "BMP", "read"), ("creer",) + written, ("ecrire",) + written]
-        words = {"emoire", "out of memory"} | ({"creer"} if sc.refused else set())
+        steps = [("open_failed", "not_bmp"), ("create_failed",), ("write_failed",)]
+        outcomes = {"out_of_memory"} | ({"create_failed"} if sc.refused else set())
         for i, call in enumerate(run.calls):
             # Writing in place starts with a cut, which is still the creating step.
             if call.injected:
-                words.update(steps[0 if i < opened else
-                                   1 if i < first_byte or i == first_cut else 2])
-        return [f for f in failures if any(word in f for word in words)]
+                outcomes.update(steps[0 if i < opened else
+                                      1 if i < first_byte or i == first_cut else 2])
+        return [text for outcome, text in failures.items() if outcome in outcomes]
 
     def check(self, sc, run, before, after, memory):
         if run.problem or run.status not in (0, 1):
@@ -344,10 +344,10 @@ class Oracle:
                             f" {other[:200]!r}")
         if glyphor and sc.output == ("stdout",):
             # Charset and console text share the pipe, the text from the banner on.
-            at = text.find(self.banner.encode()) % (len(text) + 1)  # -1: none
+            at = text.find(SAYS["banner"].encode()) % (len(text) + 1)  # -1: none
             piped, text = text[:at], text[at:]
         wanted = [self.texts(sc)[0]] if ok else self.allowed_failures(sc, run, memory)
-        wanted = [((self.banner if glyphor else "") + w).encode() for w in wanted]
+        wanted = [((SAYS["banner"] if glyphor else "") + w).encode() for w in wanted]
         if text not in wanted and not (text == b"" and self.console_lost(sc, run)):
             problems.append(f"status {run.status} with the text {text.decode(errors='replace')!r}")
         writes = [i for i, c in enumerate(run.calls) if writes_output(sc, c)]
@@ -445,12 +445,11 @@ def main():
 
 
 def reference_outputs(harness, build):
-    """The banner, and the charset and picture of runs without a fault. The
+    """The charset and picture of runs without a fault. The
     sample's charset, which the build made, is the pictures' charset: the
     commands printed for failures still find it once the stage is over."""
     folder = tempfile.mkdtemp(dir=harness.scratch)
     sample = os.path.join(build, "sample-charset.bin")
-    usage = subprocess.run([harness.programs["glyphor"]], capture_output=True, text=True).stdout
     made = []
     for program, source, output in [("glyphor", harness.tileset, "charset.bin"),
                                     ("glyphor-preview", sample, "preview.bmp")]:
@@ -462,7 +461,7 @@ def reference_outputs(harness, build):
     with open(sample, "rb") as file:
         if file.read() != made[0]:
             sys.exit(f"faults: {sample} is not the sample's charset")
-    return Oracle(usage[: usage.index("Usage:")], *made), sample
+    return Oracle(*made), sample
 
 
 def stage(build, harness):
@@ -575,7 +574,7 @@ def memory_sweep(harness, sc):
         run = results[-1][0]
         # A refusal ends it too: an output refused anyway, or one wrongly refused (a
         # run the oracle fails), which more memory would not change.
-        if run.status == 0 or b"creer" in run.stdout:
+        if run.status == 0 or (SAYS["create_failed"] % sc.args[1]).encode() in run.stdout:
             break
     return sc, limits, results
 

@@ -19,21 +19,6 @@
 namespace glyphor {
 namespace {
 
-constexpr char banner_title[] = "    **** COMMODORE 64 / VIC-20 TOOL ****    ";
-constexpr char banner_blank[] = "                                            ";
-constexpr char banner_name[] = "                  GLYPHOR                   ";
-constexpr char banner_subtitle[] = "  GENERATEUR DE CHARSET POUR COMMODORE 8-BIT";
-constexpr char banner_credit[] = "   des pixels aux octets, tuile par tuile   ";
-constexpr char banner_rule[] = "--------------------------------------------";
-
-constexpr std::size_t banner_columns = 44;
-static_assert(sizeof banner_title - 1 == banner_columns &&
-              sizeof banner_blank - 1 == banner_columns &&
-              sizeof banner_name - 1 == banner_columns &&
-              sizeof banner_subtitle - 1 == banner_columns &&
-              sizeof banner_credit - 1 == banner_columns &&
-              sizeof banner_rule - 1 == banner_columns);
-
 // Prints a message with its values, its text from the one table.
 template <message key, typename... Values>
 void say(Values... values) {
@@ -41,8 +26,7 @@ void say(Values... values) {
 }
 
 void print_banner() {
-    std::printf("\n%s\n%s\n%s\n%s\n%s\n%s\n%s\n\n", banner_title, banner_blank, banner_name,
-                banner_subtitle, banner_blank, banner_credit, banner_rule);
+    std::printf("%s", banner);
 }
 
 }  // namespace

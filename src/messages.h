@@ -1,6 +1,7 @@
-// Every line glyphor shows after its banner, one table for all that show them:
-// the program prints them, the web page shows them. Each use names its message
-// and passes its values; the compiler checks the values against the text.
+// Every line glyphor shows, one table for all that show them: the program
+// prints them, the web page shows them, the tests and the test stages take
+// them from here. Each use names its message and passes its values; the
+// compiler checks the values against the text.
 #pragma once
 
 #include <cstddef>
@@ -9,6 +10,25 @@
 #include "tileset_reader.h"
 
 namespace glyphor {
+
+// What the program prints first, whatever follows: 44 columns between blank lines.
+inline constexpr char banner[] =
+    "\n"
+    "    **** COMMODORE 64 / VIC-20 TOOL ****    \n"
+    "                                            \n"
+    "                  GLYPHOR                   \n"
+    "  GENERATEUR DE CHARSET POUR COMMODORE 8-BIT\n"
+    "                                            \n"
+    "   des pixels aux octets, tuile par tuile   \n"
+    "--------------------------------------------\n"
+    "\n";
+static_assert([] {
+    const std::string_view lines{banner + 1, sizeof banner - 3};
+    for (std::size_t at = 0; at < lines.size(); at += 45) {
+        if (lines.find('\n', at) != at + 44) return false;
+    }
+    return lines.size() == std::size_t{7} * 45;
+}());
 
 enum message {
     usage_1,

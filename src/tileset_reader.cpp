@@ -6,21 +6,14 @@
 #include <cstring>
 #include <utility>
 
+#include "bmp_fields.h"
 #include "file_io.h"
 
 namespace glyphor {
 namespace {
 
-// BMP file header (14 bytes) followed by the start of the information header.
-constexpr std::size_t file_header_size = 14;
-constexpr std::size_t info_header_prefix = 20;
-constexpr std::size_t header_bytes = file_header_size + info_header_prefix;
-
-constexpr std::size_t signature_at = 0;
-constexpr std::size_t pixel_offset_at = 10;
-constexpr std::size_t width_at = 18;
-constexpr std::size_t height_at = 22;
-constexpr std::size_t bits_per_pixel_at = 28;
+using bmp_field::file_header_size;
+constexpr std::size_t header_bytes = bmp_field::read_size;
 constexpr unsigned bmp_signature = 0x4D42;  // "BM"
 
 unsigned le16(const unsigned char* p) {
@@ -88,17 +81,18 @@ tileset read_tileset(std::FILE* file) {
     const std::size_t file_header_read = std::fread(header, 1, file_header_size, file);
     const std::size_t info_read =
         file_header_read == file_header_size
-            ? std::fread(header + file_header_size, 1, info_header_prefix, file)
+            ? std::fread(header + file_header_size, 1, header_bytes - file_header_size, file)
             : 0;
     if (std::ferror(file)) return outcome_only(load_outcome::open_failed);
     if (file_header_read + info_read != header_bytes) return outcome_only(load_outcome::not_bmp);
-    if (le16(header + signature_at) != bmp_signature) return outcome_only(load_outcome::not_bmp);
+    if (le16(header + bmp_field::signature) != bmp_signature)
+        return outcome_only(load_outcome::not_bmp);
 
     tileset result;
-    result.width = le32_signed(header + width_at);
-    const std::int32_t stored_height = le32_signed(header + height_at);
+    result.width = le32_signed(header + bmp_field::width);
+    const std::int32_t stored_height = le32_signed(header + bmp_field::height);
     result.height = magnitude(stored_height);
-    result.bits_per_pixel = static_cast<std::uint16_t>(le16(header + bits_per_pixel_at));
+    result.bits_per_pixel = static_cast<std::uint16_t>(le16(header + bmp_field::bits_per_pixel));
     if (result.width != tileset_width || result.height != tileset_height ||
         result.bits_per_pixel != tileset_bits_per_pixel) {
         result.outcome = load_outcome::bad_geometry;
@@ -108,7 +102,7 @@ tileset read_tileset(std::FILE* file) {
     // The pixels start where the file header says, whatever lies before them.
     // A stream that ends before the whole block, or an offset no file can
     // seek to, holds no tileset: nothing is made up for missing bytes.
-    const std::uint32_t pixel_offset = le32(header + pixel_offset_at);
+    const std::uint32_t pixel_offset = le32(header + bmp_field::pixel_offset);
     if (pixel_offset > INT32_MAX) return outcome_only(load_outcome::not_bmp);
     if (seekable && std::fseek(file, static_cast<long>(pixel_offset), SEEK_SET) != 0) {
         return outcome_only(load_outcome::not_bmp);

@@ -44,27 +44,28 @@ std::uint32_t get_le32(const std::vector<std::uint8_t>& bytes, std::size_t at) {
 
 std::vector<std::uint8_t> encode(const rgb_image& image, const layout& options) {
     const std::size_t row_size = stored_row_size(image.width(), options.bits_per_pixel);
-    const std::size_t pixel_offset = file_header_size + options.info_header_size + options.gap;
+    const std::size_t pixel_offset =
+        bmp_field::file_header_size + options.info_header_size + options.gap;
     const std::size_t image_size = row_size * static_cast<std::size_t>(image.height());
     std::vector<std::uint8_t> bytes(pixel_offset + image_size, 0);
 
     // File header.
-    bytes[0] = 'B';
-    bytes[1] = 'M';
-    put_le32(bytes, 2, static_cast<std::uint32_t>(bytes.size()));
-    put_le32(bytes, 10, static_cast<std::uint32_t>(pixel_offset));
+    bytes[bmp_field::signature] = 'B';
+    bytes[bmp_field::signature + 1] = 'M';
+    put_le32(bytes, bmp_field::file_size, static_cast<std::uint32_t>(bytes.size()));
+    put_le32(bytes, bmp_field::pixel_offset, static_cast<std::uint32_t>(pixel_offset));
 
     // Information header; a v4/v5 header leaves its colour-space fields zero.
     const std::uint32_t height = static_cast<std::uint32_t>(image.height());
-    put_le32(bytes, 14, options.info_header_size);
-    put_le32(bytes, 18, static_cast<std::uint32_t>(image.width()));
-    put_le32(bytes, 22, options.top_down ? 0U - height : height);
-    put_le16(bytes, 26, 1);
-    put_le16(bytes, 28, options.bits_per_pixel);
-    put_le32(bytes, 30, options.compression);
-    put_le32(bytes, 34, static_cast<std::uint32_t>(image_size));
-    put_le32(bytes, 38, 2835);  // 72 dpi
-    put_le32(bytes, 42, 2835);
+    put_le32(bytes, bmp_field::info_header_size, options.info_header_size);
+    put_le32(bytes, bmp_field::width, static_cast<std::uint32_t>(image.width()));
+    put_le32(bytes, bmp_field::height, options.top_down ? 0U - height : height);
+    put_le16(bytes, bmp_field::planes, 1);
+    put_le16(bytes, bmp_field::bits_per_pixel, options.bits_per_pixel);
+    put_le32(bytes, bmp_field::compression, options.compression);
+    put_le32(bytes, bmp_field::image_size, static_cast<std::uint32_t>(image_size));
+    put_le32(bytes, bmp_field::resolution, 2835);  // 72 dpi
+    put_le32(bytes, bmp_field::resolution + 4, 2835);
 
     const std::size_t pixel_bytes = options.bits_per_pixel / 8U;
     if (options.bits_per_pixel != 24 && options.bits_per_pixel != 32) return bytes;

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "bmp_fields.h"
+
 namespace glyphor::bmp {
 
 struct rgb {
@@ -48,8 +50,6 @@ struct layout {
 // row n / 32; rows[y] holds pixel row y, leftmost pixel in bit 7, and a set
 // bit is drawn light, a clear bit dark.
 void draw_tile(rgb_image& image, int tile, const std::uint8_t* rows, rgb light, rgb dark);
-
-inline constexpr std::size_t file_header_size = 14;
 
 // Bytes of one stored row: width * bits rounded up to whole 32-bit words.
 std::size_t stored_row_size(int width, unsigned bits_per_pixel);

@@ -12,6 +12,7 @@
 #include "bmp_writer.h"
 #include "driver.h"
 #include "file_bytes.h"
+#include "messages.h"
 #include "support.h"
 
 extern "C" void* __libc_malloc(std::size_t size);
@@ -55,7 +56,7 @@ TEST(allocation_failure, is_reported_and_leaves_no_output) {
         const std::vector<std::uint8_t> said = test::read_file(dir.file("stdout"));
         const std::string text(said.begin(), said.end());
         EXPECT_EQ(status, 1);
-        EXPECT_TRUE(text.ends_with("Erreur: Memoire insuffisante.\n")) << text;
+        EXPECT_EQ(text, std::string{banner} + message_text[out_of_memory]);
         EXPECT_FALSE(test::file_exists(output));
     }
 }

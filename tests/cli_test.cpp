@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "file_bytes.h"
+#include "messages.h"
 #include "support.h"
 
 namespace glyphor {
@@ -62,34 +63,35 @@ std::string shown(const std::string& name) {
     return out;
 }
 
-const std::string banner =
-    "\n"
-    "    **** COMMODORE 64 / VIC-20 TOOL ****    \n"
-    "                                            \n"
-    "                  GLYPHOR                   \n"
-    "  GENERATEUR DE CHARSET POUR COMMODORE 8-BIT\n"
-    "                                            \n"
-    "   des pixels aux octets, tuile par tuile   \n"
-    "--------------------------------------------\n"
-    "\n";
+// A message as the program prints it: its text from the program's own table,
+// with these values.
+template <message key, typename... Values>
+std::string said(Values... values) {
+    std::string text;
+    auto print = [&text](const char* format, auto... printed) {
+        std::string line(static_cast<std::size_t>(std::snprintf(nullptr, 0, format, printed...)),
+                         0);
+        std::snprintf(line.data(), line.size() + 1, format, printed...);
+        text += line;
+    };
+    say_through<key>(print, values...);
+    return text;
+}
 
-// The lines after the banner, each file name as the console shows it.
+// The whole console text of a run that ends with message key, naming file as
+// the console shows it.
+template <message key>
+std::string says() {
+    return banner + said<key>();
+}
+template <message key>
+std::string says(const std::string& file) {
+    return banner + said<key>(shown(file).c_str());
+}
+
 std::string success(const std::string& output, int tiles) {
-    return banner + "Succes ! Fichier " + shown(output) + " genere avec " + std::to_string(tiles) +
-           " tuiles (" + std::to_string(tiles * 8) + " octets).\nPret pour le retro-coding !\n\n";
+    return banner + said<success_1>(shown(output).c_str(), tiles, tiles * 8) + said<success_2>();
 }
-
-std::string error(const std::string& text, const std::string& name = "") {
-    return banner + "Erreur: " + text + shown(name) + "\n";
-}
-
-const std::string count_range = error("Le nombre de tiles doit etre entre 0 et 256.");
-const std::string not_bmp = error("Ce n'est pas un fichier BMP valide.");
-const std::string open_failed = "Impossible d'ouvrir le fichier ";
-const std::string create_failed = "Impossible de creer le fichier de sortie ";
-const std::string write_failed = "Impossible d'ecrire le fichier de sortie ";
-const std::string geometry =
-    "L'image doit faire exactement 256x64 pixels en 24 bits RGB.\nActuel: ";
 
 using test::run_result;
 
@@ -151,11 +153,13 @@ TEST_F(cli, every_tileset_case_with_its_counts_from_a_file_and_a_pipe) {
             if (!by_default) args.push_back(c.counts[i].text);
             SCOPED_TRACE("count \"" + (by_default ? "(none)" : args[2]) + "\"");
             const bool converts = tiles >= 0 && c.outcome == load_outcome::loaded;
-            const std::string says = tiles < 0                            ? count_range
-                                     : c.outcome == load_outcome::not_bmp ? not_bmp
-                                     : c.outcome == load_outcome::bad_geometry
-                                         ? error(geometry + c.actual)
-                                         : success("out.bin", tiles);
+            const std::string said_text =
+                tiles < 0                            ? says<count_range>()
+                : c.outcome == load_outcome::not_bmp ? says<not_bmp>()
+                : c.outcome == load_outcome::bad_geometry
+                    ? banner + said<bad_geometry>() +
+                          std::apply([](auto... v) { return said<actual_geometry>(v...); }, c.found)
+                    : success("out.bin", tiles);
             std::vector<std::string> inputs = {"in.bmp"};
             if (tiles < 0) inputs.emplace_back("missing.bmp");
             // Windows has no /dev/stdin: main says so once.
@@ -164,7 +168,7 @@ TEST_F(cli, every_tileset_case_with_its_counts_from_a_file_and_a_pipe) {
                 args[0] = input;
                 expect_run(run(args, {.input = input == "/dev/stdin" ? std::optional{c.bytes}
                                                                      : std::nullopt}),
-                           says, converts ? 0 : 1);
+                           said_text, converts ? 0 : 1);
                 if (converts && tiles > 0) {
                     EXPECT_EQ(test::read_file(path("out.bin")),
                               test::expected_charset(c.bytes, tiles));
@@ -183,19 +187,20 @@ TEST_F(cli, every_tileset_case_with_its_counts_from_a_file_and_a_pipe) {
 TEST_F(cli, the_farthest_pixel_offset_is_the_largest_signed_32_bit_one) {
     const bmp::rgb_image image = test::random_tileset(28);
     const std::vector<std::uint8_t> plain = bmp::encode(image);
-    const std::uint8_t* pixels = plain.data() + 54;
+    const std::ptrdiff_t start = bmp::get_le32(plain, bmp_field::pixel_offset);
+    const std::uint8_t* pixels = plain.data() + start;
     for (const std::uint32_t offset : {0x7FFFFFFFU, 0x80000000U}) {
         SCOPED_TRACE(offset);
         const bool reached = offset == 0x7FFFFFFFU;
-        std::vector<std::uint8_t> header(plain.begin(), plain.begin() + 54);
-        bmp::put_le32(header, 10, offset);
+        std::vector<std::uint8_t> header(plain.begin(), plain.begin() + start);
+        bmp::put_le32(header, bmp_field::pixel_offset, offset);
         save("far.bmp", header);
         {
             const file_handle far{std::fopen(path("far.bmp").c_str(), "r+b")};
             ASSERT_TRUE(far && fseeko(far.get(), off_t{offset}, SEEK_SET) == 0);
             ASSERT_EQ(std::fwrite(pixels, 1, pixel_block_size, far.get()), pixel_block_size);
         }
-        expect_run(run({"far.bmp", "out.bin"}), reached ? success("out.bin", 256) : not_bmp,
+        expect_run(run({"far.bmp", "out.bin"}), reached ? success("out.bin", 256) : says<not_bmp>(),
                    reached ? 0 : 1);
         if (reached) {
             EXPECT_EQ(test::read_file(path("out.bin")), test::expected_charset(pixels, true, 256));
@@ -219,10 +224,10 @@ TEST_F(cli, the_console_is_no_output_and_a_closed_one_fails_only_a_charset_sent_
     const test::run_options piped{.output_piped = true};
     for (const run_case& c : std::vector<run_case>{
              {{"in.bmp", "out.bin"}, "", 0, closed},
-             {{"in.bmp", "console.txt"}, error(create_failed, "console.txt"), 1, to_file},
+             {{"in.bmp", "console.txt"}, says<create_failed>("console.txt"), 1, to_file},
              {{"in.bmp", "/dev/stdout"}, "", 1, closed},
-             {{"in.bmp", "/dev/stdout"}, error(create_failed, "/dev/stdout"), 1, to_file},
-             {{"in.bmp", "/dev/stdout", "3"}, error(create_failed, "/dev/stdout"), 1, piped},
+             {{"in.bmp", "/dev/stdout"}, says<create_failed>("/dev/stdout"), 1, to_file},
+             {{"in.bmp", "/dev/stdout", "3"}, says<create_failed>("/dev/stdout"), 1, piped},
              {{"in.bmp", "/dev/null"}, "", 0, {.output_file = "/dev/null"}},
              {{"in.bmp", "out.bin"}, "", 0, {.output_shut = true}}}) {
         if (options.windows && c.args[1].rfind("/dev/", 0) == 0) continue;
@@ -268,7 +273,7 @@ TEST_F(cli, a_failed_write_keeps_every_file_and_a_good_one_replaces_the_named_on
         // be ended by it in the program's place): there the limit only fails writes.
         expect_run(run({c.input, c.output},
                        {.file_size_limit = 1000, .size_signal_ignored = options.windows}),
-                   error(write_failed, c.output), 1);
+                   says<write_failed>(c.output), 1);
         EXPECT_EQ(folder_contents(), names);
         if (!c.file.empty()) {
             EXPECT_EQ(test::read_file(path(c.file)), before);
@@ -299,26 +304,24 @@ TEST_F(cli, failures_are_said_and_leave_what_was_there) {
     struct stat device {};
     const bool full_device = stat("/dev/full", &device) == 0;
     const std::string& name = options.argv0;
-    const std::string usage = banner + "Usage: " + name +
-                              " <tileset.bmp> <sortie.bin> [nombre_de_tiles]\nExemple 1: " + name +
-                              " font.bmp charset.bin\nExemple 2: " + name +
-                              " font.bmp charset.bin 128\n";
+    const std::string usage = banner + said<usage_1>(name.c_str()) + said<usage_2>(name.c_str()) +
+                              said<usage_3>(name.c_str());
     std::vector<run_case> failures = {
         {{}, usage, 1},
         {{"in.bmp"}, usage, 1},
         {{"in.bmp", "out.bin", "8", "extra"}, usage, 1},
         {{"a", "b", "c", "d", "e"}, usage, 1},
-        {{"missing.bmp", "x.bin"}, error(open_failed, "missing.bmp"), 1},
-        {{"folder.bmp", "x.bin"}, error(open_failed, "folder.bmp"), 1},
-        {{"ταυτότητα.bmp", "x.bin"}, error(open_failed, "ταυτότητα.bmp"), 1},
-        {{"in.bmp", "missing/out.bin"}, error(create_failed, "missing/out.bin"), 1},
-        {{"in.bmp", "日本/out.bin"}, error(create_failed, "日本/out.bin"), 1},
+        {{"missing.bmp", "x.bin"}, says<open_failed>("missing.bmp"), 1},
+        {{"folder.bmp", "x.bin"}, says<open_failed>("folder.bmp"), 1},
+        {{"ταυτότητα.bmp", "x.bin"}, says<open_failed>("ταυτότητα.bmp"), 1},
+        {{"in.bmp", "missing/out.bin"}, says<create_failed>("missing/out.bin"), 1},
+        {{"in.bmp", "日本/out.bin"}, says<create_failed>("日本/out.bin"), 1},
         {{"in.bmp", "out.bin", "0"}, success("out.bin", 0), 0},
         {{"in.bmp", "no/such/folder/out.bin", "0"}, success("no/such/folder/out.bin", 0), 0},
-        {{"bad.bmp", "out.bin", "0"}, not_bmp, 1},
+        {{"bad.bmp", "out.bin", "0"}, says<not_bmp>(), 1},
     };
     for (const char* full : {"/dev/full", "full.bin"}) {
-        if (full_device) failures.push_back({{"in.bmp", full}, error(write_failed, full), 1});
+        if (full_device) failures.push_back({{"in.bmp", full}, says<write_failed>(full), 1});
     }
     for (const run_case& f : failures) {
         SCOPED_TRACE(::testing::PrintToString(f.args));

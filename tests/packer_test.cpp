@@ -13,7 +13,7 @@ namespace {
 // The pixel block of an image, stored bottom-up or top-down.
 std::vector<std::uint8_t> block_of(const bmp::rgb_image& image, bool top_down) {
     const std::vector<std::uint8_t> bytes = bmp::encode(image, {.top_down = top_down});
-    return {bytes.begin() + 54, bytes.end()};
+    return {bytes.end() - static_cast<std::ptrdiff_t>(pixel_block_size), bytes.end()};
 }
 
 std::vector<std::uint8_t> pack(const bmp::rgb_image& image, int tile_count, bool top_down = false) {

@@ -42,8 +42,8 @@ constexpr bmp::rgb dark_red{0x90, 0, 0};
 
 // The colour of pixel (x, y), top row 0, of a bottom-up 24-bit 256x64 picture.
 bmp::rgb pixel_at(const std::vector<std::uint8_t>& picture, int x, int y) {
-    const std::size_t at = bmp::get_le32(picture, 10) + static_cast<std::size_t>(63 - y) * 768 +
-                           static_cast<std::size_t>(x) * 3;
+    const std::size_t at = bmp::get_le32(picture, bmp_field::pixel_offset) +
+                           static_cast<std::size_t>(63 - y) * 768 + static_cast<std::size_t>(x) * 3;
     return {picture.at(at + 2), picture.at(at + 1), picture.at(at)};
 }
 

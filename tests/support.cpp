@@ -18,6 +18,8 @@
 
 namespace glyphor::test {
 
+namespace field = bmp_field;
+
 temp_dir::temp_dir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "glyphor-test-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
@@ -88,8 +90,8 @@ std::vector<std::uint8_t> expected_charset(const std::uint8_t* block, bool botto
 
 std::vector<std::uint8_t> expected_charset(const std::vector<std::uint8_t>& bmp_file,
                                            int tile_count) {
-    const std::uint32_t offset = bmp::get_le32(bmp_file, 10);
-    const bool bottom_up = (bmp::get_le32(bmp_file, 22) & 0x80000000U) == 0;
+    const std::uint32_t offset = bmp::get_le32(bmp_file, field::pixel_offset);
+    const bool bottom_up = (bmp::get_le32(bmp_file, field::height) & 0x80000000U) == 0;
     if (bmp_file.size() < offset + 49152ULL) throw std::runtime_error("fixture too short");
     return expected_charset(bmp_file.data() + offset, bottom_up, tile_count);
 }
@@ -157,35 +159,37 @@ std::vector<tileset_case> tileset_cases() {
         {"far-gap.bmp", bmp::encode(image, {.top_down = true, .gap = 150000}), {{"100", 100}}},
         {"trailing.bmp", trailing, all},
         {"white.bmp", bmp::encode(bmp::rgb_image{256, 64, {255, 255, 255}}), all},
-        {"from-zero.bmp", patched(plain, 10, 0), {{"64", 64}}},
-        {"offset-20.bmp", patched(plain, 10, 20), all},
-        {"offset-33.bmp", patched(plain, 10, 33), all},
-        {"offset-34.bmp", patched(plain, 10, 34), all},
-        {"offset-35.bmp", patched(plain, 10, 35), all},
+        {"from-zero.bmp", patched(plain, field::pixel_offset, 0), {{"64", 64}}},
+        {"offset-20.bmp", patched(plain, field::pixel_offset, 20), all},
+        {"offset-33.bmp", patched(plain, field::pixel_offset, 33), all},
+        {"offset-34.bmp", patched(plain, field::pixel_offset, 34), all},
+        {"offset-35.bmp", patched(plain, field::pixel_offset, 35), all},
         // Files that hold no whole tileset.
         {"broken.png", png, all, not_bmp},
         {"header-cut.bmp", bytes(plain.begin(), plain.begin() + 33), all, not_bmp},
         {"pixels-cut.bmp", bytes(plain.begin(), plain.end() - 100), all, not_bmp},
         {"one-byte-short.bmp", bytes(plain.begin(), plain.end() - 1), all, not_bmp},
-        {"offset-far.bmp", patched(plain, 10, 0x80000000U), all, not_bmp},
-        {"offset-end.bmp", patched(plain, 10, size), all, not_bmp},
-        {"offset-past-end.bmp", patched(plain, 10, size + 10), all, not_bmp},
+        {"offset-far.bmp", patched(plain, field::pixel_offset, 0x80000000U), all, not_bmp},
+        {"offset-end.bmp", patched(plain, field::pixel_offset, size), all, not_bmp},
+        {"offset-past-end.bmp", patched(plain, field::pixel_offset, size + 10), all, not_bmp},
         {"empty.bmp", {}, all, not_bmp},
         // Tilesets of another size or depth, refused whatever the count.
         {"32-bits.bmp", bmp::encode(bmp::rgb_image{256, 64}, {.bits_per_pixel = 32}), none,
-         geometry, "256x64, 32 bits"},
+         geometry, std::tuple{256, 64U, 32}},
         {"8-bits.bmp",
          bmp::encode(bmp::rgb_image{256, 64}, {.top_down = true, .bits_per_pixel = 8}), none,
-         geometry, "256x64, 8 bits"},
-        {"narrow.bmp", narrow, none, geometry, "128x64, 24 bits"},
-        {"short.bmp", bmp::encode(bmp::rgb_image{256, 63}), none, geometry, "256x63, 24 bits"},
+         geometry, std::tuple{256, 64U, 8}},
+        {"narrow.bmp", narrow, none, geometry, std::tuple{128, 64U, 24}},
+        {"short.bmp", bmp::encode(bmp::rgb_image{256, 63}), none, geometry,
+         std::tuple{256, 63U, 24}},
         // The header is 34 bytes: they alone are enough to find the geometry.
-        {"header-only.bmp", bytes(narrow.begin(), narrow.begin() + 34), all, geometry,
-         "128x64, 24 bits"},
-        {"negative-width.bmp", patched(plain, 18, static_cast<std::uint32_t>(-256)), all, geometry,
-         "-256x64, 24 bits"},
+        {"header-only.bmp", bytes(narrow.data(), narrow.data() + field::read_size), all, geometry,
+         std::tuple{128, 64U, 24}},
+        {"negative-width.bmp", patched(plain, field::width, static_cast<std::uint32_t>(-256)), all,
+         geometry, std::tuple{-256, 64U, 24}},
         // -2^31 rows have no 32-bit absolute value.
-        {"tall.bmp", patched(plain, 22, 0x80000000U), all, geometry, "256x2147483648, 24 bits"},
+        {"tall.bmp", patched(plain, field::height, 0x80000000U), all, geometry,
+         std::tuple{256, 0x80000000U, 24}},
     };
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "bmp_writer.h"
@@ -56,7 +57,7 @@ struct tileset_case {
     std::vector<std::uint8_t> bytes;
     std::vector<tile_count_case> counts;
     load_outcome outcome = load_outcome::loaded;
-    std::string actual{};  // for bad_geometry, as the message gives it: "128x64, 24 bits"
+    std::tuple<std::int32_t, std::uint32_t, int> found{};  // bad_geometry's width, height, bits
 };
 std::vector<tileset_case> tileset_cases();
 

@@ -6,6 +6,10 @@
 # proves the code compiles and links against macOS's headers and libc++, not
 # that it works there. The first link for each processor builds Zig's libc++
 # (minutes); Zig keeps it in its cache (~/.cache/zig) for later runs.
+# What macOS's own calls do (their errors, rename on APFS, fsync, which there
+# leaves the data in the drive's cache unless F_FULLFSYNC asks for more) stays
+# untested. With an empty cache the stage took 155 seconds, with it 15 (npm ci
+# runs again only for a changed lock file).
 set -euo pipefail
 . scripts/lib.sh
 need_packages cmake make file

@@ -7,6 +7,21 @@
 # Windows lacks, and the README links only to files the zip holds, as its source
 # in doc/ links only to files in the tree. The release:
 # two builds of this commit are the same bytes, and its SHA256SUMS checks.
+#
+# Two builds of one commit are the same bytes wherever, whenever and by
+# whomever they are made with the same Debian release's tools: every time
+# stamp (the .deb's members, the zip's entries, the Windows programs' PE
+# headers) is the last commit's time, or SOURCE_DATE_EPOCH when set; the
+# compilers and flags are the presets', never CXX, CXXFLAGS or LDFLAGS from the
+# environment, and release builds name their sources as the tree does
+# (-ffile-prefix-map); after CPack, cmake/cpack_repack.cmake makes the zip again
+# with Info-ZIP (name order, no owners, dated in UTC) and the .deb with dpkg-deb
+# (members owned by root, folders rwxr-xr-x, Installed-Size as dpkg-gencontrol
+# counts it). Here the release is made twice from the commit, each time in a
+# clean clone, the second later, in a folder of another name (on /dev/shm where
+# it can), in another time zone and under another umask; any file that differs
+# fails the stage, with diffoscope's report. About two minutes, most of it the
+# two release builds.
 set -euo pipefail
 . scripts/lib.sh
 need_packages cmake make g++ gzip groff-base dpkg-dev lintian \

@@ -167,12 +167,16 @@ allowed_for() {
     echo "${allowed[$names]}"
 }
 
-# programs_run N: "PACKAGE PROGRAM" for each program block N started (its
+# programs_run N: "PACKAGES PROGRAM" for each program block N started (its
 # trace) but those of the scratch folder (the clone's builds, the reader's
 # files, glyphor in ~/.local) and those started by a relative path (only a
-# build starts its own programs so); PACKAGE is "-" where no package holds it. dpkg
-# knows a file by the path its package gives, which may be the target of a
-# link or, on a system with /usr merged, the path without /usr.
+# build starts its own programs so). PACKAGES are all the packages that hold
+# it, by the path it was started by or the file that path leads to, joined by
+# commas; "-" where none does. A program may be had from more than one package
+# (binutils-multiarch's ar, which a link of binutils's leads to, diverting
+# binutils-x86-64-linux-gnu's): any of them will do. dpkg knows a file by the
+# path its package gives, which may be the target of a link or, on a system
+# with /usr merged, the path without /usr.
 programs_run() {
     local program real
     sed -n 's/^[0-9]* *execve("\([^"]*\)".*/\1/p' "$blocks/$1.trace" | sort -u |
@@ -183,18 +187,19 @@ programs_run() {
         done >"$blocks/$1.programs"
     tr '\t' '\n' <"$blocks/$1.programs" | sed 'p; s|^/usr/|/|' | sort -u |
         xargs -r dpkg-query -S 2>/dev/null | grep -v '^diversion by' |
-        awk -F': ' '{ split($1, names, /[:,]/); print names[1] "\t" $2 }' >"$blocks/$1.owners"
-    awk -F'\t' 'NR == FNR { owner[$2] = $1; next }
+        awk -F': ' '{ n = split($1, names, /, /)
+            for (i = 1; i <= n; i++) { sub(/:.*/, "", names[i]); print names[i] "\t" $2 } }' \
+        >"$blocks/$1.owners"
+    awk -F'\t' 'NR == FNR { owners[$2] = owners[$2] "," $1; next }
         {
-            package = "-"
+            packages = ""
             split($2 "\t" $1, paths, "\t")
-            for (i = 1; i <= 2 && package == "-"; i++) {
+            for (i = 1; i <= 2; i++) {
                 stripped = paths[i]
                 sub(/^\/usr\//, "/", stripped)
-                if (paths[i] in owner) package = owner[paths[i]]
-                else if (stripped in owner) package = owner[stripped]
+                packages = packages owners[paths[i]] (stripped != paths[i] ? owners[stripped] : "")
             }
-            print package, $1
+            print (packages == "" ? "-" : substr(packages, 2)), $1
         }' "$blocks/$1.owners" "$blocks/$1.programs"
 }
 
@@ -223,8 +228,9 @@ for ((n = 0; n < count; n++)); do
             exit 1
         fi
         allowed_for "$n" >"$blocks/$n.allowed"
-        unnamed=$(programs_run "$n" | awk 'NR == FNR { allowed[$1]; next } !($1 in allowed)' \
-            "$blocks/$n.allowed" -)
+        unnamed=$(programs_run "$n" | awk 'NR == FNR { allowed[$1]; next }
+            { n = split($1, packages, ","); for (i = 1; i <= n; i++) if (packages[i] in allowed) next }
+            1' "$blocks/$n.allowed" -)
         if [ -n "$unnamed" ]; then
             echo "$at: this block runs programs of packages that neither README.md's opening nor"
             echo "its section names for it (apt-get install ...), nor those bring (\"-\": no package):"
