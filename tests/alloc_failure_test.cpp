@@ -53,10 +53,9 @@ TEST(allocation_failure, is_reported_and_leaves_no_output) {
         std::fflush(stdout);
         dup2(saved, 1);
         close(saved);
-        const std::vector<std::uint8_t> said = test::read_file(dir.file("stdout"));
-        const std::string text(said.begin(), said.end());
+        const std::vector<std::uint8_t> text = test::read_file(dir.file("stdout"));
         EXPECT_EQ(status, 1);
-        EXPECT_EQ(text, std::string{banner} + message_text[out_of_memory]);
+        EXPECT_EQ(std::string(text.begin(), text.end()), banner + test::said<out_of_memory>());
         EXPECT_FALSE(test::file_exists(output));
     }
 }

@@ -63,37 +63,19 @@ std::string shown(const std::string& name) {
     return out;
 }
 
-// A message as the program prints it: its text from the program's own table,
-// with these values.
-template <message key, typename... Values>
-std::string said(Values... values) {
-    std::string text;
-    auto print = [&text](const char* format, auto... printed) {
-        std::string line(static_cast<std::size_t>(std::snprintf(nullptr, 0, format, printed...)),
-                         0);
-        std::snprintf(line.data(), line.size() + 1, format, printed...);
-        text += line;
-    };
-    say_through<key>(print, values...);
-    return text;
-}
+using test::run_result;
+using test::said;
 
 // The whole console text of a run that ends with message key, naming file as
 // the console shows it.
-template <message key>
-std::string says() {
-    return banner + said<key>();
-}
-template <message key>
-std::string says(const std::string& file) {
-    return banner + said<key>(shown(file).c_str());
+template <message key, typename... File>
+std::string says(const File&... file) {
+    return banner + said<key>(shown(file).c_str()...);
 }
 
 std::string success(const std::string& output, int tiles) {
     return banner + said<success_1>(shown(output).c_str(), tiles, tiles * 8) + said<success_2>();
 }
-
-using test::run_result;
 
 void expect_run(const run_result& result, std::string out, int status) {
     for (std::size_t at = 0; options.crlf && (at = out.find('\n', at)) != std::string::npos;

@@ -5,12 +5,14 @@
 #include <sys/resource.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "bmp_writer.h"
+#include "message_format.h"
 #include "tileset_reader.h"
 
 namespace glyphor::test {
@@ -102,6 +104,20 @@ struct run_options {
     // Caps the memory the program may allocate (RLIMIT_DATA).
     rlim_t data_limit = RLIM_INFINITY;
 };
+
+// A message as the program prints it: its text from the program's own table
+// (glyphor's or glyphor-preview's), with these values.
+template <auto key, typename... Values>
+std::string said(Values... values) {
+    std::string text;
+    // say_through prints a message at one call.
+    auto print = [&text](const char* format, auto... printed) {
+        text.resize(static_cast<std::size_t>(std::snprintf(nullptr, 0, format, printed...)));
+        std::snprintf(text.data(), text.size() + 1, format, printed...);
+    };
+    say_through<key>(print, values...);
+    return text;
+}
 
 // Runs command (its first word found on PATH) in folder and captures its output.
 run_result run_program(const std::vector<std::string>& command, const std::string& folder,
