@@ -27,6 +27,7 @@
 #include "file_io_windows.h"
 #endif
 #include "geometry.h"
+#include "preview_messages.h"
 
 namespace {
 
@@ -36,57 +37,45 @@ struct named_file {
     const char* name;
 };
 
+namespace says = glyphor::preview_says;
+
+// Prints a message with its values on standard error, its text from the
+// program's one table; returns the failure status, for the failures' sake.
+template <says::message key, typename... Values>
+int say(Values... values) {
+    const auto to_standard_error = [](const char* format, auto... printed) {
+        std::fprintf(stderr, format, printed...);
+    };
+    glyphor::say_through<key>(to_standard_error, values...);
+    return 1;
+}
+
 // Draws the charset file into a picture file.
 int preview(named_file charset_file, named_file picture) {
     // One byte past the largest charset is enough to tell that a file is too large.
     const std::optional<std::vector<std::uint8_t>> charset =
         glyphor::read_file_bytes(charset_file.path, glyphor::charset_size + 1);
-    if (!charset) {
-        std::fprintf(stderr, "glyphor-preview: cannot read %s\n", charset_file.name);
-        return 1;
-    }
-    if (charset->empty()) {
-        std::fprintf(stderr,
-                     "glyphor-preview: %s is empty; a charset holds 1 to 256 tiles of 8 bytes\n",
-                     charset_file.name);
-        return 1;
-    }
-    if (charset->size() > glyphor::charset_size) {
-        std::fprintf(stderr,
-                     "glyphor-preview: %s is larger than 2048 bytes; a charset holds at most 256 "
-                     "tiles of 8 bytes\n",
-                     charset_file.name);
-        return 1;
-    }
+    if (!charset) return say<says::read_failed>(charset_file.name);
+    if (charset->empty()) return say<says::empty>(charset_file.name);
+    if (charset->size() > glyphor::charset_size) return say<says::too_large>(charset_file.name);
+    // No more than 2048 bytes and 256 tiles by now: an int holds either count.
     if (charset->size() % glyphor::bytes_per_tile != 0) {
-        std::fprintf(stderr,
-                     "glyphor-preview: %s is %zu bytes, not a whole number of 8-byte tiles\n",
-                     charset_file.name, charset->size());
-        return 1;
+        return say<says::not_whole_tiles>(charset_file.name, static_cast<int>(charset->size()));
     }
 
+    const std::size_t tiles = charset->size() / glyphor::bytes_per_tile;
     if (!glyphor::write_file_bytes(
-            picture.path, glyphor::bmp::encode(glyphor::draw_charset(
-                              charset->data(), charset->size() / glyphor::bytes_per_tile)))) {
-        std::fprintf(stderr, "glyphor-preview: cannot write %s\n", picture.name);
-        return 1;
+            picture.path, glyphor::bmp::encode(glyphor::draw_charset(charset->data(), tiles)))) {
+        return say<says::write_failed>(picture.name);
     }
     // Standard output may be the picture itself (/dev/stdout in a pipe): every
     // message goes to standard error.
-    const std::size_t tiles = charset->size() / glyphor::bytes_per_tile;
-    std::fprintf(stderr, "glyphor-preview: %s shows the %zu %s of %s\n", picture.name, tiles,
-                 tiles == 1 ? "tile" : "tiles", charset_file.name);
+    if (tiles == 1) {
+        say<says::shows_one_tile>(picture.name, charset_file.name);
+    } else {
+        say<says::shows_tiles>(picture.name, static_cast<int>(tiles), charset_file.name);
+    }
     return 0;
-}
-
-int usage() {
-    std::fprintf(stderr, "usage: glyphor-preview <charset.bin> <preview.bmp>\n");
-    return 1;
-}
-
-int out_of_memory() {
-    std::fprintf(stderr, "glyphor-preview: out of memory\n");
-    return 1;
 }
 
 // Any allocation that fails ends the run with a message and status 1, not by
@@ -96,7 +85,7 @@ int without_memory_aborts(Run run) {
     try {
         return run();
     } catch (const std::bad_alloc&) {
-        return out_of_memory();
+        return say<says::out_of_memory>();
     }
 }
 
@@ -108,9 +97,9 @@ int without_memory_aborts(Run run) {
 int wmain(int argc, wchar_t** argv);
 int wmain(int argc, wchar_t** argv) {
     glyphor::report_failed_writes_instead_of_dying();
-    if (argc != 3) return usage();
+    if (argc != 3) return say<says::usage>();
     const glyphor::console_arguments shown{argc, argv};
-    if (shown.texts() == nullptr) return out_of_memory();
+    if (shown.texts() == nullptr) return say<says::out_of_memory>();
     return without_memory_aborts([&] {
         return preview({argv[1], shown.texts()[1]}, {argv[2], shown.texts()[2]});
     });
@@ -118,7 +107,7 @@ int wmain(int argc, wchar_t** argv) {
 #else
 int main(int argc, char** argv) {
     glyphor::report_failed_writes_instead_of_dying();
-    if (argc != 3) return usage();
+    if (argc != 3) return say<says::usage>();
     return without_memory_aborts([&] { return preview({argv[1], argv[1]}, {argv[2], argv[2]}); });
 }
 #endif

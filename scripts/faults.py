@@ -30,7 +30,7 @@ import threading
 
 import messages
 
-SAYS = messages.table()  # glyphor's banner and messages, from the program's own table
+SAYS, PREVIEW = messages.table(), messages.table(messages.PREVIEW)  # each program's own table
 
 WRITES = {"write", "pwrite64", "writev", "pwritev", "pwritev2"}
 READS = {"read", "pread64", "readv", "preadv", "preadv2"}
@@ -290,10 +290,10 @@ class Oracle:
         """The success text, and the failure text of each outcome, of the scenario's program."""
         if sc.program == "glyphor-preview":
             charset, picture = sc.args
-            return (f"glyphor-preview: {picture} shows the 256 tiles of {charset}\n",
-                    {o: f"glyphor-preview: {t}\n" for o, t in
-                     [("open_failed", f"cannot read {charset}"), ("out_of_memory", "out of memory"),
-                      *((o, f"cannot write {picture}") for o in ("create_failed", "write_failed"))]})
+            unwritten = PREVIEW["write_failed"] % picture
+            return (PREVIEW["shows_tiles"] % (picture, 256, charset),
+                    {"open_failed": PREVIEW["read_failed"] % charset, "create_failed": unwritten,
+                     "write_failed": unwritten, "out_of_memory": PREVIEW["out_of_memory"]})
         tileset, output, n = sc.args[0], sc.args[1], sc.tiles
         return (SAYS["success_1"] % (output, n, n * 8) + SAYS["success_2"],
                 {o: SAYS[o] % v for o, v in [("open_failed", (tileset,)), ("not_bmp", ()),
@@ -304,7 +304,7 @@ class Oracle:
         """True when an injected fault failed the write of the console text
         itself: that text is gone, and the docs still call a charset written
         to a file a success."""
-        start = SAYS["banner"] if sc.program == "glyphor" else "glyphor-preview: "
+        start = SAYS["banner"] if sc.program == "glyphor" else self.texts(sc)[0]
         text = start[:16].replace("\\", "\\\\").replace('"', '\\"').replace("\n", "\\n")
         return any(c.injected and c.text.startswith(f'{console(sc)} "{text}') for c in run.calls)
 

@@ -1,20 +1,24 @@
 #!/usr/bin/python3
-"""glyphor's banner and messages, read from the program's own table
-(src/messages.h), for the stages that check what it prints.
+"""glyphor's banner and messages, and glyphor-preview's messages, read from
+each program's own table (src/messages.h, preview/preview_messages.h), for
+the stages that check what they print.
 
     scripts/messages.py NAME [VALUE...]   prints message NAME (or the banner)
                                           with its values, as glyphor does
+    scripts/messages.py --preview NAME [VALUE...]   as glyphor-preview does
 
-As a module: table() gives each message's printf format by its name, the
-banner's under "banner"; Python's % fills them in as printf does.
+As a module: table() gives each of glyphor's messages' printf format by its
+name, the banner's under "banner"; table(PREVIEW) glyphor-preview's. Python's
+% fills them in as printf does.
 """
 
 import os
 import re
 import sys
 
-HEADER = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "src",
-                      "messages.h")
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+HEADER = os.path.join(ROOT, "src", "messages.h")
+PREVIEW = os.path.join(ROOT, "preview", "preview_messages.h")
 STRING = r'"((?:[^"\\]|\\.)*)"'
 
 
@@ -34,11 +38,12 @@ def table(header=HEADER):
     texts = literals(re.search(r"message_text\[\] = \{(.*?)\};", code, re.S)[1])
     if len(names) != len(texts):
         sys.exit(f"{header}: {len(names)} message names but {len(texts)} texts")
-    return {"banner": literals(re.search(r"banner\[\] =(.*?);", code, re.S)[1])[0],
-            **dict(zip(names, texts))}
+    banner = re.search(r"banner\[\] =(.*?);", code, re.S)
+    return {**({"banner": literals(banner[1])[0]} if banner else {}), **dict(zip(names, texts))}
 
 
 if __name__ == "__main__":
-    name, values = sys.argv[1], tuple(int(v) if v.lstrip("-").isdigit() else v
-                                      for v in sys.argv[2:])
-    sys.stdout.write(table()[name] % values)
+    preview = sys.argv[1:2] == ["--preview"]
+    name, *values = sys.argv[1 + preview:]
+    sys.stdout.write(table(PREVIEW if preview else HEADER)[name] %
+                     tuple(int(v) if v.lstrip("-").isdigit() else v for v in values))

@@ -4,16 +4,19 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <sstream>
 #include <string>
 
 #include "bmp_writer.h"
 #include "file_bytes.h"
+#include "preview_messages.h"
 #include "support.h"
 
 namespace glyphor {
 namespace {
+
+using namespace preview_says;  // what the program says, from its own table
+using test::said;
 
 struct preview : ::testing::Test {
     test::temp_dir dir;
@@ -55,16 +58,17 @@ TEST_F(preview, charsets_of_every_size_come_back_through_glyphor) {
         SCOPED_TRACE(tiles);
         std::vector<std::uint8_t> charset = test::random_bytes(static_cast<std::size_t>(tiles) * 8);
         save("charset.bin", charset);
-        const std::string shows =
-            " shows the " + std::to_string(tiles) + (tiles == 1 ? " tile" : " tiles");
+        const auto shows = [tiles](const char* out, const char* in) {
+            return tiles == 1 ? said<shows_one_tile>(out, in) : said<shows_tiles>(out, tiles, in);
+        };
         ASSERT_EQ(run(GLYPHOR_PREVIEW_PROGRAM, {"charset.bin", "preview.bmp"}), 0) << last.err;
         EXPECT_EQ(last.out, "");
-        EXPECT_EQ(last.err, "glyphor-preview: preview.bmp" + shows + " of charset.bin\n");
+        EXPECT_EQ(last.err, shows("preview.bmp", "charset.bin"));
         const std::vector<std::uint8_t> picture = test::read_file(dir.file("preview.bmp"));
         ASSERT_EQ(run(GLYPHOR_PREVIEW_PROGRAM, {"/dev/stdin", "/dev/stdout"}, {.input = charset}),
                   0);
         EXPECT_EQ(last.out, std::string(picture.begin(), picture.end()));
-        EXPECT_EQ(last.err, "glyphor-preview: /dev/stdout" + shows + " of /dev/stdin\n");
+        EXPECT_EQ(last.err, shows("/dev/stdout", "/dev/stdin"));
 
         // Set bits white, clear bits black; the tiles the file does not hold
         // hatched in dark red stripes two pixels wide, running down to the
@@ -91,37 +95,35 @@ TEST_F(preview, charsets_of_every_size_come_back_through_glyphor) {
 // wrong argument count: status 1, one line saying so, and no picture.
 TEST_F(preview, files_of_no_charset_size_are_refused_and_nothing_is_written) {
     const std::vector<std::string> usual = {"charset.bin", "preview.bmp"};
+    const std::vector<std::string> to_stdout = {"charset.bin", "/dev/stdout"};
     struct refusal {
         std::size_t size;  // of charset.bin
         std::vector<std::string> args;
-        const char* says;
+        std::string says;
         test::run_options how = {};
     };
+    const std::string unwritten = said<write_failed>("preview.bmp");
     const refusal cases[] = {
-        {0, usual, "is empty"},
-        {7, usual, "is 7 bytes, not a whole number of 8-byte tiles"},
-        {9, usual, "is 9 bytes"},
-        {2047, usual, "is 2047 bytes"},
-        {2049, usual, "is larger than 2048 bytes"},
-        {100000, usual, "is larger than 2048 bytes"},
-        {8, {"missing.bin", "preview.bmp"}, "cannot read"},
+        {0, usual, said<empty>("charset.bin")},
+        {7, usual, said<not_whole_tiles>("charset.bin", 7)},
+        {9, usual, said<not_whole_tiles>("charset.bin", 9)},
+        {2047, usual, said<not_whole_tiles>("charset.bin", 2047)},
+        {2049, usual, said<too_large>("charset.bin")},
+        {100000, usual, said<too_large>("charset.bin")},
+        {8, {"missing.bin", "preview.bmp"}, said<read_failed>("missing.bin")},
         // A reader that has gone: a failed write, said so, not an end by a signal.
-        {8,
-         {"charset.bin", "/dev/stdout"},
-         "glyphor-preview: cannot write /dev/stdout\n",
-         {.output_closed = true}},
-        {8, {"charset.bin", "no/such/folder.bmp"}, "cannot write"},
+        {8, to_stdout, said<write_failed>("/dev/stdout"), {.output_closed = true}},
+        {8, {"charset.bin", "no/such/folder.bmp"}, said<write_failed>("no/such/folder.bmp")},
         // Past a file-size limit the write fails like one to a full disk: the
         // signal that would end the program half way is not left to do so.
-        {8, usual, "cannot write", {.file_size_limit = 1024, .size_signal_ignored = false}},
-        {8, {"charset.bin"}, "usage: glyphor-preview"},
+        {8, usual, unwritten, {.file_size_limit = 1024, .size_signal_ignored = false}},
+        {8, {"charset.bin"}, said<usage>()},
     };
     for (const refusal& bad : cases) {
         SCOPED_TRACE(testing::Message() << bad.says << " (" << bad.size << " bytes)");
         save("charset.bin", std::vector<std::uint8_t>(bad.size, 0xAA));
         EXPECT_EQ(run(GLYPHOR_PREVIEW_PROGRAM, bad.args, bad.how), 1);
-        EXPECT_NE(last.err.find(bad.says), std::string::npos) << last.err;
-        EXPECT_EQ(std::count(last.err.begin(), last.err.end(), '\n'), 1) << last.err;
+        EXPECT_EQ(last.err, bad.says);
         EXPECT_EQ(last.out, "");
         EXPECT_FALSE(test::file_exists(dir.file("preview.bmp")));
     }
@@ -134,14 +136,15 @@ TEST_F(preview, files_of_no_charset_size_are_refused_and_nothing_is_written) {
 // start to where it draws the picture.
 TEST_F(preview, running_out_of_memory_is_reported_not_an_abort) {
     save("charset.bin", test::random_bytes(2048));
-    int out_of_memory = 0;
+    const std::string ran_out = said<out_of_memory>();
+    int ran_out_count = 0;
     bool started = false;
     for (rlim_t limit = rlim_t{64} << 10U; limit <= rlim_t{2} << 20U; limit += rlim_t{16} << 10U) {
         SCOPED_TRACE(limit);
         last = test::run_program({GLYPHOR_PREVIEW_PROGRAM, "charset.bin", "preview.bmp"},
                                  dir.path(), {.data_limit = limit});
-        if (last.status == 127 && last.err.rfind("glyphor-preview: ", 0) != 0) {
-            continue;  // the dynamic loader could not start the program
+        if (last.status == 127 && last.err.rfind(ran_out.substr(0, ran_out.find(' ')), 0) != 0) {
+            continue;  // not the program's name first, as in its texts: the loader failed
         }
         // Linked statically (a Release build), the C library's own start-up
         // ends by a signal, saying nothing, below the least memory it needs;
@@ -152,13 +155,13 @@ TEST_F(preview, running_out_of_memory_is_reported_not_an_abort) {
         started = true;
         if (last.status == 0) break;
         EXPECT_EQ(last.status, 1);
-        const bool said = last.err == "glyphor-preview: out of memory\n";
-        EXPECT_TRUE(said || last.err == "glyphor-preview: cannot read charset.bin\n") << last.err;
-        out_of_memory += said ? 1 : 0;
+        EXPECT_TRUE(last.err == ran_out || last.err == said<read_failed>("charset.bin"))
+            << last.err;
+        ran_out_count += last.err == ran_out ? 1 : 0;
         EXPECT_FALSE(test::file_exists(dir.file("preview.bmp")));
     }
     EXPECT_EQ(last.status, 0) << "never drew the picture: " << last.err;
-    EXPECT_GT(out_of_memory, 0);
+    EXPECT_GT(ran_out_count, 0);
 }
 #endif
 

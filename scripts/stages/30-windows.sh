@@ -90,7 +90,8 @@ wine "$preview" "$charset" "$picture" >/dev/null 2>"$scratch/preview.log" || sta
 message=$(iconv -f CP1252 -t UTF-8 "$scratch/preview.log" | tr -d '\r')
 echo "$message"
 [ "$status" -eq 0 ] &&
-    [ "$message" = "glyphor-preview: $scratch/???.bmp shows the 200 tiles of $scratch/café-?????????.bin" ] ||
+    [ "$message" = "$(scripts/messages.py --preview shows_tiles "$scratch/???.bmp" 200 \
+        "$scratch/café-?????????.bin")" ] ||
     { echo "glyphor-preview.exe failed or did not name its files as the code page can"; exit 1; }
 wine "$exe" "$picture" "$scratch/again.bin" 200 >/dev/null
 cmp "$charset" "$scratch/again.bin"
