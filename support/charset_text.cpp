@@ -47,13 +47,13 @@ void describe_tile(text_out& out, const std::uint8_t* charset, int tiles, int ti
                    int count, long origin) {
     out.add("Tile %d ($%02X)", tile, tile);
     const char* name = screen_code_name(tile);
-    if (name != nullptr) out.add(", screen code character %s", name);
-    if (tile >= 128) out.add(", reverse of %d", tile - 128);
+    if (name != nullptr) out.add(": screen code character %s", name);
+    if (tile >= 128) out.add(": reverse of %d", tile - 128);
     if (tile < first || tile >= first + count) {
-        out.add("%s", ": not in the file\n");
+        out.add("%s", "\nNot in the file\n");
     } else {
         const long offset = (tile - first) * 8L;
-        out.add(": offset %ld in the file", offset + (origin >= 0 ? 2 : 0));
+        out.add("\nOffset %ld in the file", offset + (origin >= 0 ? 2 : 0));
         if (origin >= 0) out.add(", address $%04lX", origin + offset);
         out.add("%s", "\n");
     }
@@ -74,10 +74,40 @@ bool overlaps(unsigned from, unsigned to, unsigned first, unsigned last) {
     return from <= last && to > first;
 }
 
+void explain_vic20(text_out& out, unsigned address, unsigned end, int first) {
+    // The VIC-20's VIC fetches from its own RAM ($0000-$03FF, $1000-$1FFF)
+    // and the character ROM ($8000-$8FFF), a charset from a 1 KiB step of its
+    // address space ($9005 bits 0-3), in which $1000 is step 12.
+    const bool low = address < 0x400;
+    const bool high = address >= 0x1000 && address < 0x2000;
+    if ((!low && !high) || (address & 0x3FFU) != 0) {
+        out.add(
+            "Warning: the VIC-20's VIC takes characters only from a 1 KiB boundary in its "
+            "own RAM ($1000-$1FFF, or $0000): it cannot fetch them at $%04X\n",
+            address);
+        return;
+    }
+    const unsigned step = (address >> 10U) | 8U;
+    out.add(
+        "VIC-20: $9005 = $%02X (POKE 36869,%u) with the screen at $1E00 (unexpanded); $%02X "
+        "(%u) with it at $1000 (8K or more added)\n",
+        0xF0U | step, 0xF0U | step, 0xC0U | step, 0xC0U | step);
+    const unsigned seen = low ? 0x400 : 0x2000;  // the first address past the RAM it sees
+    if (end > seen)
+        out.add(
+            "Warning: from tile %d on, the bytes lie at $%04X and above, which the VIC-20's "
+            "VIC does not fetch\n",
+            first + static_cast<int>((seen - address) / 8), seen);
+    if (high && overlaps(address, end, 0x1E00, 0x1FF9))
+        out.add("Warning: the unexpanded VIC-20's screen at $1E00-$1FF9 covers tiles %d on\n",
+                first + static_cast<int>(address >= 0x1E00 ? 0 : (0x1E00 - address) / 8));
+}
+
 }  // namespace
 
-void explain_address(text_out& out, unsigned address, unsigned size, int first) {
+void explain_address(text_out& out, unsigned address, unsigned size, int first, bool vic20) {
     const unsigned end = address + std::max(size, 1U);  // one past the last byte
+    if (vic20) return explain_vic20(out, address, end, first);
 
     // The C64's VIC sees one 16 KiB bank ($DD00 bits 0-1: 3 for bank 0) and
     // takes the charset from a 2 KiB step of it ($D018 bits 1-3), the screen
@@ -105,33 +135,6 @@ void explain_address(text_out& out, unsigned address, unsigned size, int first) 
             "Warning: these bytes share $%04X-$%04X with that screen: move the screen (the "
             "high 4 bits of $D018)\n",
             base + 0x400, base + 0x7E7);
-
-    // The VIC-20's VIC fetches from its own RAM ($0000-$03FF, $1000-$1FFF)
-    // and the character ROM ($8000-$8FFF), a charset from a 1 KiB step of its
-    // address space ($9005 bits 0-3), in which $1000 is step 12.
-    const bool low = address < 0x400;
-    const bool high = address >= 0x1000 && address < 0x2000;
-    if ((!low && !high) || (address & 0x3FFU) != 0) {
-        out.add(
-            "Warning: the VIC-20's VIC takes characters only from a 1 KiB boundary in its "
-            "own RAM ($1000-$1FFF, or $0000): it cannot fetch them at $%04X\n",
-            address);
-        return;
-    }
-    const unsigned step = (address >> 10U) | 8U;
-    out.add(
-        "VIC-20: $9005 = $%02X (POKE 36869,%u) with the screen at $1E00 (unexpanded); $%02X "
-        "(%u) with it at $1000 (8K or more added)\n",
-        0xF0U | step, 0xF0U | step, 0xC0U | step, 0xC0U | step);
-    const unsigned seen = low ? 0x400 : 0x2000;  // the first address past the RAM it sees
-    if (end > seen)
-        out.add(
-            "Warning: from tile %d on, the bytes lie at $%04X and above, which the VIC-20's "
-            "VIC does not fetch\n",
-            first + static_cast<int>((seen - address) / 8), seen);
-    if (high && overlaps(address, end, 0x1E00, 0x1FF9))
-        out.add("Warning: the unexpanded VIC-20's screen at $1E00-$1FF9 covers tiles %d on\n",
-                first + static_cast<int>(address >= 0x1E00 ? 0 : (0x1E00 - address) / 8));
 }
 
 }  // namespace glyphor

@@ -36,16 +36,16 @@ enum class dialect { acme, tass64, ca65, kick };
 void write_source(text_out& out, dialect language, const std::uint8_t* charset, int first,
                   int count, long origin);
 
-// Tile number tile of a charset of tiles tiles: its name, its offset in a
-// file holding tiles first .. first + count - 1 (after a 2-byte load address
-// when origin is 0 or more) and its address there, then its 8 bytes in hex
-// and in binary, one row a line.
+// Tile number tile of a charset of tiles tiles: a line naming it, a line with
+// its offset in a file holding tiles first .. first + count - 1 (after a
+// 2-byte load address when origin is 0 or more) and its address there, then
+// its 8 bytes (if the charset holds it) in hex and in binary, a row a line.
 void describe_tile(text_out& out, const std::uint8_t* charset, int tiles, int tile, int first,
                    int count, long origin);
 
-// What the video chips make of size bytes (tiles first on) loaded at address:
-// the values for the C64's $D018 and $DD00 and for the VIC-20's $9005, with a
+// What a video chip makes of size bytes (tiles first on) loaded at address:
+// the values for the C64's $D018 and $DD00, or the VIC-20's $9005, with a
 // warning line for each reason the chip would not show them as they are.
-void explain_address(text_out& out, unsigned address, unsigned size, int first);
+void explain_address(text_out& out, unsigned address, unsigned size, int first, bool vic20);
 
 }  // namespace glyphor

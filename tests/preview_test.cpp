@@ -222,7 +222,8 @@ TEST(bench, a_load_address_is_explained_for_both_machines) {
     for (const row& r : rows) {
         char text[2048];
         text_out out{text, sizeof text};
-        explain_address(out, r.address, r.size, r.first);
+        explain_address(out, r.address, r.size, r.first, false);
+        explain_address(out, r.address, r.size, r.first, true);
         const std::string said(text, out.size);
         SCOPED_TRACE(said);
         for (const char* part : r.says) EXPECT_NE(said.find(part), std::string::npos) << part;

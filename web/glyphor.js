@@ -25,6 +25,7 @@
   const view = { reading: '', source: '', tile: -1 };
   let latest = 0; // the last file chosen or dropped; only its outcome is shown
   let download = '';
+  let sourceLink = '';
 
   // The load address field: empty for none, else $2000, 0x2000 or 8192.
   const loadAddress = (field, size) => {
@@ -44,11 +45,19 @@
     return { address: value };
   };
 
-  // The character the machine's ROM shows for screen codes 0 to 63.
-  const screenCodes = '@ABCDEFGHIJKLMNOPQRSTUVWXYZ[£]↑← !"#$%&\'()*+,-./0123456789:;<=>?';
-  const tileLine = (tile) => `Tile ${tile} (${hex(tile, 2)})` + (tile >= 64 ? ''
-    : `: screen code character ${tile === 32 ? 'space' : screenCodes[tile]}`);
-
+  // A text the module leaves, up to its NUL.
+  const cText = (at) => text(at, new Uint8Array(m.memory.buffer, at).indexOf(0));
+  // The bench's choices: each view's colours (background, $D022 or border,
+  // $D023 or auxiliary, character), the first tile saved, its load address.
+  const views = [[0, 2, 3, 1], [0, 2, 3, 9], [0, 2, 1, 11]];
+  const bench = { first: 0, origin: -1 };
+  const names = 'black white red cyan purple green blue yellow'.split(' ');
+  const extra = ['orange brown light_red dark_grey grey light_green light_blue light_grey',
+                 'orange light_orange pink light_cyan light_purple light_green light_blue light_yellow'];
+  const roles = [['Background $D021', '', '', 'Character'],
+                 ['$D021 (00)', '$D022 (01)', '$D023 (10)', 'Character, 8-15 multicolour (11: its 0-7)'],
+                 ['Screen (00)', 'Border (01)', 'Auxiliary (11)', 'Character, 8-15 multicolour (10: its 0-7)']];
+  let shownView = -1;
   const picture = (canvas, at) => {
     canvas.hidden = at === 0;
     if (at === 0) return;
@@ -79,7 +88,7 @@
   const mark = () => {
     const shown = view.tile >= 0 && !$('pictures').hidden;
     $('tile').hidden = !shown;
-    $('tile').textContent = shown ? tileLine(view.tile) : '';
+    $('tile').textContent = shown ? cText(m.glyphor_tile(view.tile, bench.first, bench.origin)) : '';
     for (const box of document.querySelectorAll('.mark')) {
       box.hidden = !shown;
       Object.assign(box.style, { left: `${(view.tile % 32) * 3.125}%`,
@@ -109,7 +118,6 @@
     const name = new TextDecoder().decode(memory(m.glyphor_output_name(), 1024)).split('\0')[0];
     $('tileset').setAttribute('aria-label', `The tileset ${view.source}: 32 by 8 tiles`);
     $('preview').setAttribute('aria-label', `The charset ${name}, drawn from its bytes`);
-    mark();
     layout();
 
     if (download) URL.revokeObjectURL(download);
@@ -122,12 +130,38 @@
     $('address').setAttribute('aria-invalid', String(load.error !== undefined));
     $('address-error').hidden = load.error === undefined;
     $('address-error').textContent = load.error ?? '';
-    if (size === 0 || load.error) return;
-    const charset = memory(m.glyphor_charset(), size);
+    // The first tile saved: empty for 0.
+    const tiles = size / 8;
+    const typed = $('first').value.trim();
+    const first = typed === '' ? 0 : /^[0-9]+$/.test(typed) ? Number(typed) : NaN;
+    const firstError = !(first < Math.max(tiles, 1)) &&
+      `First tile ${typed}: write a tile number from 0 to ${Math.max(tiles - 1, 0)}`;
+    $('first').setAttribute('aria-invalid', String(!!firstError));
+    $('first-error').hidden = !firstError;
+    $('first-error').textContent = firstError || '';
+    bench.first = firstError ? 0 : first;
+    bench.origin = load.address ?? -1;
+    mark();
+    machine();
+    $('explain').hidden = load.address === undefined || tiles === 0;
+    $('explain').textContent = $('explain').hidden ? ''
+      : cText(m.glyphor_address(load.address, bench.first, $('view').selectedIndex >> 1));
+    const source = $('source-text');
+    source.value = tiles ? cText(m.glyphor_source($('dialect').selectedIndex, bench.first,
+                                                  bench.origin)) : '';
+    const saveSource = $('source-save');
+    saveSource.hidden = tiles === 0;
+    if (sourceLink) URL.revokeObjectURL(sourceLink);
+    sourceLink = URL.createObjectURL(new Blob([source.value]));
+    saveSource.href = sourceLink;
+    saveSource.download = name.replace(/\.bin$/, `-${$('dialect').value}.s`);
+    $('bench').hidden = tiles === 0;
+    if (size === 0 || load.error || firstError) return;
+    const charset = memory(m.glyphor_charset() + first * 8, size - first * 8);
     let bytes = charset.slice();
     let file = name;
     if (load.address !== undefined) {
-      bytes = new Uint8Array(size + 2);
+      bytes = new Uint8Array(charset.length + 2);
       bytes.set([load.address & 0xFF, load.address >> 8]);
       bytes.set(charset, 2);
       file = name.replace(/\.bin$/, '.prg');
@@ -137,6 +171,35 @@
     save.download = file;
     save.textContent = `Download ${file}`;
     save.hidden = false;
+  };
+
+  // The machine's view, its colour fields named for it and its options for
+  // its palette.
+  const machine = () => {
+    const at = $('view').selectedIndex;
+    const colours = views[at];
+    if (at !== shownView) {
+      shownView = at;
+      $('colours').replaceChildren(...colours.map((value, field) => {
+        const label = document.createElement('label');
+        label.textContent = `${roles[at][field]} `;
+        label.hidden = roles[at][field] === '';
+        const select = document.createElement('select');
+        select.append(...names.concat(extra[at >> 1].split(' ')).map((colour, number) =>
+          new Option(`${number} ${colour.replace('_', ' ')}`, number)));
+        select.value = value;
+        select.addEventListener('input', () => {
+          colours[field] = Number(select.value);
+          render();
+        });
+        label.append(select);
+        return label;
+      }));
+    }
+    const at0 = m.glyphor_machine(at >> 1, at & 1, ...colours);
+    picture($('machine'), at0);
+    $('machine').setAttribute('aria-label', `The charset as the ${$('view').value} shows it`);
+    $('machine-caption').textContent = `As the ${$('view').value} shows it: choose the colours above`;
   };
 
   // An image's size as its own header gives it (PNG, GIF, WebP, JPEG), for
@@ -241,16 +304,37 @@
     view.tile = row * 32 + column;
     mark();
   };
+  // Arrow keys move the selection a tile, or a row.
+  const step = { ArrowLeft: -1, ArrowRight: 1, ArrowUp: -32, ArrowDown: 32 };
   for (const canvas of document.querySelectorAll('canvas')) {
+    canvas.tabIndex = 0;
     canvas.addEventListener('pointermove', point);
     canvas.addEventListener('pointerdown', point);
+    canvas.addEventListener('keydown', (event) => {
+      if (!step[event.key]) return;
+      event.preventDefault();
+      view.tile = (Math.max(view.tile, 0) + step[event.key] + 256) % 256;
+      mark();
+    });
   }
 
   render();
   window.addEventListener('resize', layout);
   $('file').addEventListener('change', () => $('file').files[0] && take($('file').files[0]));
   $('count').addEventListener('input', render);
-  $('address').addEventListener('input', render);
+  for (const id of ['address', 'first', 'view', 'dialect']) $(id).addEventListener('input', render);
+  $('vic20').addEventListener('click', () => {
+    $('count').value = '64';
+    $('address').value = '$1C00';
+    $('first').value = '';
+    $('view').selectedIndex = 2;
+    render();
+  });
+  $('copy').addEventListener('click', () => {
+    const source = $('source-text');
+    navigator.clipboard?.writeText(source.value).catch(() => 0) ??
+      (source.select(), document.execCommand('copy'));
+  });
   document.addEventListener('dragover', (event) => event.preventDefault());
   document.addEventListener('drop', (event) => {
     event.preventDefault();

@@ -340,12 +340,12 @@ const char* glyphor_tile(int tile, int first, long origin) {
     });
 }
 GLYPHOR_EXPORT(glyphor_address)
-const char* glyphor_address(unsigned address, int first) {
+const char* glyphor_address(unsigned address, int first, int vic20) {
     return glyphor::bench_text([&](glyphor::text_out& out) {
         first = glyphor::clamped_first(first);
         glyphor::explain_address(out, address & 0xFFFFU,
-                                 static_cast<unsigned>(glyphor::packed_tiles() - first) * 8U,
-                                 first);
+                                 static_cast<unsigned>(glyphor::packed_tiles() - first) * 8U, first,
+                                 vic20 != 0);
     });
 }
 // The charset as the machine shows it (see machine_colours); null when there
