@@ -10,7 +10,7 @@
 // files and cases.json that make_cases wrote. ImageMagick's convert makes the
 // images and runs the recipe.
 import { execFileSync } from 'node:child_process';
-import { mkdtempSync, readFileSync, rmSync } from 'node:fs';
+import { mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join, resolve } from 'node:path';
 import { canvasPixels, chromium, give, pageRun, settled, typeIn } from './browser.mjs';
@@ -210,6 +210,13 @@ try {
                 got.saved ? `${got.saved.name} ${got.saved.bytes.toString('hex')}` : 'none',
                 `${saved}${charset}`);
   }
+  // The source of tiles 64 on at $2000 in each dialect, for the stage to assemble.
+  await driver.run(typeIn, 'address', '$2000');
+  await driver.run(typeIn, 'first', '64');
+  for (const dialect of ['ACME', '64tass', 'ca65']) {
+    await page.select('#dialect', dialect);
+    writeFileSync(join(casesDir, `${dialect}.s`), await page.$eval('#source-text', (t) => t.value));
+  }
   await driver.run(typeIn, 'address', '');
 
   // The tile under the pointer, named and outlined on both pictures.
@@ -217,7 +224,8 @@ try {
   for (const [tile, line] of [[0, `($00)${character}@`], [1, `($01)${character}A`],
                               [28, `($1C)${character}£`], [30, `($1E)${character}↑`],
                               [32, `($20)${character}space`], [42, `($2A)${character}*`],
-                              [63, `($3F)${character}?`], [64, '($40)'], [255, '($FF)']]) {
+                              [63, `($3F)${character}?`], [64, '($40)'],
+                              [255, '($FF): reverse of 127']]) {
     for (const picture of ['tileset', 'preview']) {
       const box = await page.$eval(`#${picture}`,
                                    (canvas) => canvas.getBoundingClientRect().toJSON());
@@ -225,7 +233,7 @@ try {
       const [x, y] = [box.left + (tile % 32) * w, box.top + Math.floor(tile / 32) * h];
       await page.mouse.move(x + w / 2, y + h / 2);
       expectEqual(`tile ${tile} on the ${picture}: named`,
-                  await page.$eval('#tile', (p) => p.textContent), `Tile ${tile} ${line}`);
+                  await page.$eval('#tile', (p) => p.textContent.split('\n')[0]), `Tile ${tile} ${line}`);
       const marks = await page.$$eval('.mark', (boxes) => boxes.map((mark) => {
         const at = mark.getBoundingClientRect();
         const canvas = mark.parentNode.querySelector('canvas').getBoundingClientRect();
