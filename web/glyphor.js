@@ -185,8 +185,10 @@
         label.textContent = `${roles[at][field]} `;
         label.hidden = roles[at][field] === '';
         const select = document.createElement('select');
-        select.append(...names.concat(extra[at >> 1].split(' ')).map((colour, number) =>
-          new Option(`${number} ${colour.replace('_', ' ')}`, number)));
+        // The VIC-20's border has 8 colours.
+        select.append(...names.concat(extra[at >> 1].split(' '))
+          .slice(0, at === 2 && field === 1 ? 8 : 16)
+          .map((colour, number) => new Option(`${number} ${colour.replace('_', ' ')}`, number)));
         select.value = value;
         select.addEventListener('input', () => {
           colours[field] = Number(select.value);
