@@ -69,11 +69,10 @@ bmp::rgb_image draw_charset_on(const machine_colours& colours, const std::uint8_
     bmp::rgb_image image{tileset_width, tileset_height};
     for (int y = 0; y < tileset_height; ++y) {
         for (int x = 0; x < tileset_width; ++x) {
-            const std::size_t tile =
-                static_cast<std::size_t>(y / tile_size * tiles_per_row + x / tile_size);
-            if (tile >= tiles) continue;
-            const std::uint8_t row =
-                charset[tile * bytes_per_tile + static_cast<std::size_t>(y % tile_size)];
+            const int tile = y / tile_size * tiles_per_row + x / tile_size;
+            if (static_cast<std::size_t>(tile) >= tiles) continue;
+            const std::uint8_t row = charset[static_cast<std::size_t>(tile) * bytes_per_tile +
+                                             static_cast<std::size_t>(y % tile_size)];
             image.at(x, y) = machine_rgb(colours.vic20, machine_pixel(colours, row, x % tile_size));
         }
     }

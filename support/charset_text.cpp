@@ -25,14 +25,14 @@ const char* screen_code_name(int tile) {
     return one;
 }
 
-void write_source(text_out& out, dialect language, const std::uint8_t* charset, int first,
-                  int count, long origin) {
+void write_source(text_out& out, dialect language, const std::uint8_t* charset,
+                  const charset_slice& file) {
     const char* const byte = language == dialect::acme ? "!byte" : ".byte";
     const char* const comment = language == dialect::kick ? "//" : ";";
-    if (origin >= 0)
+    if (file.origin >= 0)
         out.add(language == dialect::ca65 ? "        .org $%04lX\n" : "        * = $%04lX\n",
-                origin);
-    for (int tile = first; tile < first + count; ++tile) {
+                file.origin);
+    for (int tile = file.first; tile < file.first + file.count; ++tile) {
         const std::uint8_t* row = charset + static_cast<std::size_t>(tile) * 8;
         out.add("        %s $%02X,$%02X,$%02X,$%02X,$%02X,$%02X,$%02X,$%02X  %s tile %d ($%02X)",
                 byte, row[0], row[1], row[2], row[3], row[4], row[5], row[6], row[7], comment, tile,
@@ -43,18 +43,18 @@ void write_source(text_out& out, dialect language, const std::uint8_t* charset, 
     }
 }
 
-void describe_tile(text_out& out, const std::uint8_t* charset, int tiles, int tile, int first,
-                   int count, long origin) {
+void describe_tile(text_out& out, const std::uint8_t* charset, int tiles, int tile,
+                   const charset_slice& file) {
     out.add("Tile %d ($%02X)", tile, tile);
     const char* name = screen_code_name(tile);
     if (name != nullptr) out.add(": screen code character %s", name);
     if (tile >= 128) out.add(": reverse of %d", tile - 128);
-    if (tile < first || tile >= first + count) {
+    if (tile < file.first || tile >= file.first + file.count) {
         out.add("%s", "\nNot in the file\n");
     } else {
-        const long offset = (tile - first) * 8L;
-        out.add("\nOffset %ld in the file", offset + (origin >= 0 ? 2 : 0));
-        if (origin >= 0) out.add(", address $%04lX", origin + offset);
+        const long offset = (tile - file.first) * 8L;
+        out.add("\nOffset %ld in the file", offset + (file.origin >= 0 ? 2 : 0));
+        if (file.origin >= 0) out.add(", address $%04lX", file.origin + offset);
         out.add("%s", "\n");
     }
     if (tile >= tiles) return;

@@ -30,18 +30,25 @@ const char* screen_code_name(int tile);
 
 enum class dialect { acme, tass64, ca65, kick };
 
-// Tiles first .. first + count - 1 of charset as source for the dialect: one
-// line of 8 bytes a tile, with a comment naming the tile, after an origin
-// line when origin is 0 or more.
-void write_source(text_out& out, dialect language, const std::uint8_t* charset, int first,
-                  int count, long origin);
+// A file of tiles first .. first + count - 1 of a charset, after a 2-byte
+// load address when origin is 0 or more.
+struct charset_slice {
+    int first = 0;
+    int count = 0;
+    long origin = -1;
+};
+
+// The slice's tiles of charset as source for the dialect: one line of 8
+// bytes a tile, with a comment naming the tile, after an origin line when the
+// slice has a load address.
+void write_source(text_out& out, dialect language, const std::uint8_t* charset,
+                  const charset_slice& file);
 
 // Tile number tile of a charset of tiles tiles: a line naming it, a line with
-// its offset in a file holding tiles first .. first + count - 1 (after a
-// 2-byte load address when origin is 0 or more) and its address there, then
-// its 8 bytes (if the charset holds it) in hex and in binary, a row a line.
-void describe_tile(text_out& out, const std::uint8_t* charset, int tiles, int tile, int first,
-                   int count, long origin);
+// its offset in the file and its address there (or that the file lacks it),
+// then its 8 bytes (if the charset holds it) in hex and in binary, a row a line.
+void describe_tile(text_out& out, const std::uint8_t* charset, int tiles, int tile,
+                   const charset_slice& file);
 
 // What a video chip makes of size bytes (tiles first on) loaded at address:
 // the values for the C64's $D018 and $DD00, or the VIC-20's $9005, with a

@@ -196,7 +196,7 @@ TEST(bench, machines_show_rows_by_their_rules_and_explain_an_address) {
     std::vector<std::uint8_t> charset = test::random_bytes(2048);
     int tile = 0;  // each row in row 5 of a tile of its own
     for (const row& r : rows) {
-        charset[static_cast<std::size_t>((tile = (tile + 37) % 256) * 8 + 5)] = r.bits;
+        charset[static_cast<std::size_t>(tile = (tile + 37) % 256) * 8 + 5] = r.bits;
         const bmp::rgb_image image = draw_charset_on(r.colours, charset.data(), 256);
         for (int x = 0; x < 8; ++x)
             EXPECT_TRUE(image.at(tile % 32 * 8 + x, tile / 32 * 8 + 5) ==

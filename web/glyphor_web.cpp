@@ -328,15 +328,15 @@ const char* glyphor_source(int language, int first, long origin) {
     return glyphor::bench_text([&](glyphor::text_out& out) {
         first = glyphor::clamped_first(first);
         glyphor::write_source(out, static_cast<glyphor::dialect>(language & 3), page.charset.get(),
-                              first, glyphor::packed_tiles() - first, origin);
+                              {first, glyphor::packed_tiles() - first, origin});
     });
 }
 GLYPHOR_EXPORT(glyphor_tile)
 const char* glyphor_tile(int tile, int first, long origin) {
     return glyphor::bench_text([&](glyphor::text_out& out) {
         first = glyphor::clamped_first(first);
-        glyphor::describe_tile(out, page.charset.get(), glyphor::packed_tiles(), tile & 255, first,
-                               glyphor::packed_tiles() - first, origin);
+        glyphor::describe_tile(out, page.charset.get(), glyphor::packed_tiles(), tile & 255,
+                               {first, glyphor::packed_tiles() - first, origin});
     });
 }
 GLYPHOR_EXPORT(glyphor_address)
