@@ -55,8 +55,8 @@
   const extra = ['orange brown light_red dark_grey grey light_green light_blue light_grey',
                  'orange light_orange pink light_cyan light_purple light_green light_blue light_yellow'];
   const roles = [['Background $D021', '', '', 'Character'],
-                 ['$D021 (00)', '$D022 (01)', '$D023 (10)', 'Character, 8-15 multicolour (11: its 0-7)'],
-                 ['Screen (00)', 'Border (01)', 'Auxiliary (11)', 'Character, 8-15 multicolour (10: its 0-7)']];
+    ['$D021 (00)', '$D022 (01)', '$D023 (10)', 'Character (11)'],
+    ['Screen (00)', 'Border (01)', 'Auxiliary (11)', 'Character (10)']];
   let shownView = -1;
   const picture = (canvas, at) => {
     canvas.hidden = at === 0;
@@ -188,7 +188,9 @@
         // The VIC-20's border has 8 colours.
         select.append(...names.concat(extra[at >> 1].split(' '))
           .slice(0, at === 2 && field === 1 ? 8 : 16)
-          .map((colour, number) => new Option(`${number} ${colour.replace('_', ' ')}`, number)));
+          .map((colour, number) => new Option(at && field === 3 && number > 7
+            ? `${number}: multicolour, ${names[number - 8]}` : `${number} ${colour.replace('_', ' ')}`,
+          number)));
         select.value = value;
         select.addEventListener('input', () => {
           colours[field] = Number(select.value);
