@@ -21,8 +21,11 @@
   const hex = (value, digits) => `$${value.toString(16).toUpperCase().padStart(digits, '0')}`;
 
   // reading: the file being read ('' for none); source: the file whose
-  // tileset the module holds; tile: the tile last pointed at (-1 for none).
-  const view = { reading: '', source: '', tile: -1 };
+  // tileset the module holds; unused: how many files dropped with it were not
+  // read; selection: the tile last pointed at, touched or moved to by keyboard
+  // and the picture it was on ({ tile, on: 'tileset' or 'preview' }), null for
+  // none; dragging: a file is held over the page.
+  const view = { reading: '', source: '', unused: 0, selection: null, dragging: false };
   let latest = 0; // the last file chosen or dropped; only its outcome is shown
   let download = '';
   let sourceLink = '';
@@ -84,52 +87,63 @@
     }
   };
 
-  // The tile last pointed at, named and outlined on both pictures.
+  // The selected tile, outlined on both pictures and named just under the
+  // picture it was selected on, in room kept for it, so that it is in view
+  // there on a phone and nothing moves.
   const mark = () => {
-    const shown = view.tile >= 0 && !$('pictures').hidden;
+    const { selection } = view;
+    const shown = selection !== null && !$(selection.on).hidden;
     $('tile').hidden = !shown;
-    $('tile').textContent = shown ? cText(m.glyphor_tile(view.tile, bench.first, bench.origin)) : '';
+    // The tile named under the picture; its place and bytes too in the bench.
+    const about = shown ? cText(m.glyphor_tile(selection.tile, bench.first, bench.origin)) : '';
+    $('tile').textContent = about.split('\n')[0];
+    $('inspector').hidden = !shown;
+    $('inspector').textContent = about;
+    if (shown) $(selection.on).closest('figure').querySelector('.slot').append($('tile'));
     for (const box of document.querySelectorAll('.mark')) {
       box.hidden = !shown;
-      Object.assign(box.style, { left: `${(view.tile % 32) * 3.125}%`,
-                                 top: `${Math.floor(view.tile / 32) * 12.5}%`,
-                                 width: '3.125%', height: '12.5%' });
+      if (shown) {
+        Object.assign(box.style, { left: `${(selection.tile % 32) * 3.125}%`,
+                                   top: `${Math.floor(selection.tile / 32) * 12.5}%`,
+                                   width: '3.125%', height: '12.5%' });
+      }
     }
   };
+
+  const drag = () => { $('drop-hint').hidden = !view.dragging; };
 
   const render = () => {
     const reading = view.reading !== '';
     $('results').setAttribute('aria-busy', String(reading));
     $('working').textContent = reading ? `Reading ${view.reading}…` : '';
     $('source').textContent = view.source;
+    $('unused').textContent = view.unused === 0 ? ''
+      : ` (the first of ${view.unused + 1} files dropped; the others are not read)`;
     $('source-line').hidden = reading || view.source === '';
+    drag();
 
     // An empty count field is the count left out: 256.
     const count = $('count').value;
     give(m.glyphor_count, new TextEncoder().encode(count === '' ? '256' : count));
-    m.glyphor_convert();
+    const failed = m.glyphor_convert() !== 0;
     $('count').setAttribute('aria-invalid', String(m.glyphor_count_refused() !== 0));
-    $('message').value = text(m.glyphor_message(), m.glyphor_message_size());
+    // The count as glyphor read it, where that is not what was typed.
+    const read = m.glyphor_count_read();
+    $('count-note').textContent = read >= 0 && count !== '' && count !== String(read)
+      ? `read as ${read}` : '';
+    const message = text(m.glyphor_message(), m.glyphor_message_size());
+    $('message').value = message;
+    // glyphor's errors look like errors and are announced at once.
+    const error = failed && message !== '';
+    $('message').classList.toggle('error', error);
+    $('message').setAttribute('aria-live', error ? 'assertive' : 'polite');
     const tileset = m.glyphor_tileset();
     const preview = m.glyphor_preview();
     picture($('tileset'), tileset);
     picture($('preview'), preview);
     $('pictures').hidden = tileset === 0 && preview === 0;
     const name = new TextDecoder().decode(memory(m.glyphor_output_name(), 1024)).split('\0')[0];
-    $('tileset').setAttribute('aria-label', `The tileset ${view.source}: 32 by 8 tiles`);
-    $('preview').setAttribute('aria-label', `The charset ${name}, drawn from its bytes`);
-    layout();
-
-    if (download) URL.revokeObjectURL(download);
-    download = '';
-    const save = $('save');
-    save.removeAttribute('href');
-    save.hidden = true;
     const size = m.glyphor_charset_size();
-    const load = loadAddress($('address').value, size);
-    $('address').setAttribute('aria-invalid', String(load.error !== undefined));
-    $('address-error').hidden = load.error === undefined;
-    $('address-error').textContent = load.error ?? '';
     // The first tile saved: empty for 0.
     const tiles = size / 8;
     const typed = $('first').value.trim();
@@ -139,6 +153,19 @@
     $('first').setAttribute('aria-invalid', String(!!firstError));
     $('first-error').hidden = !firstError;
     $('first-error').textContent = firstError || '';
+    const load = loadAddress($('address').value, firstError ? size : size - first * 8);
+    const file = load.address === undefined ? name : name.replace(/\.bin$/, '.prg');
+    $('tileset').setAttribute('aria-label', `The tileset ${view.source}: 32 by 8 tiles`);
+    $('preview').setAttribute('aria-label', `The charset ${file}, drawn from its bytes`);
+
+    if (download) URL.revokeObjectURL(download);
+    download = '';
+    const save = $('save');
+    save.removeAttribute('href');
+    save.hidden = true;
+    $('address').setAttribute('aria-invalid', String(load.error !== undefined));
+    $('address-error').hidden = load.error === undefined;
+    $('address-error').textContent = load.error ?? '';
     bench.first = firstError ? 0 : first;
     bench.origin = load.address ?? -1;
     mark();
@@ -156,21 +183,34 @@
     saveSource.href = sourceLink;
     saveSource.download = name.replace(/\.bin$/, `-${$('dialect').value}.s`);
     $('bench').hidden = tiles === 0;
-    if (size === 0 || load.error || firstError) return;
+    layout();
+    // The page's own line on what it offers, beside glyphor's words, which
+    // name the charset as written without an address and say "genere" for 0
+    // tiles too.
+    const offer = (line) => {
+      $('offer').hidden = message === '';
+      $('offer').textContent = line;
+    };
+    if (error) return offer('Nothing offered. glyphor made no charset.');
+    if (load.error) return offer(`Nothing offered. ${load.error}.`);
+    if (size === 0) return offer('Nothing offered. A count of 0 makes no file.');
+    if (firstError) return offer(`Nothing offered. ${firstError}.`);
     const charset = memory(m.glyphor_charset() + first * 8, size - first * 8);
     let bytes = charset.slice();
-    let file = name;
     if (load.address !== undefined) {
       bytes = new Uint8Array(charset.length + 2);
       bytes.set([load.address & 0xFF, load.address >> 8]);
       bytes.set(charset, 2);
-      file = name.replace(/\.bin$/, '.prg');
     }
     download = URL.createObjectURL(new Blob([bytes]));
     save.href = download;
     save.download = file;
     save.textContent = `Download ${file}`;
     save.hidden = false;
+    offer(`Offered: ${file}, ${bytes.length.toLocaleString('en')} bytes` +
+          (load.address === undefined ? ''
+            : `, for ${hex(load.address, 4)}-${hex(load.address + charset.length - 1, 4)}`) +
+          (first ? `, tiles ${first} to ${tiles - 1}` : ''));
   };
 
   // The machine's view, its colour fields named for it and its options for
@@ -247,11 +287,10 @@
   // drawn over black without colour management, and its pixels go instead.
   // One the browser cannot decode goes with the size its header gives, if
   // that is not the tileset's, else as it is.
-  const take = async (file) => {
+  const take = async (file, unused = 0) => {
     const token = ++latest;
     m.glyphor_forget();
-    view.reading = file.name;
-    view.source = '';
+    Object.assign(view, { reading: file.name, source: '', unused, selection: null });
     render();
     const done = () => {
       view.reading = '';
@@ -267,8 +306,12 @@
       m.glyphor_unreadable();
       return done();
     }
+    // An image whose header gives another size than the tileset's is
+    // refused from it, undecoded: a browser may take seconds over a big one.
+    const header = headerSize(bytes);
+    const tileSized = (size) => size[0] === 256 && size[1] === 64;
     let image = null;
-    if (bytes[0] !== 0x42 || bytes[1] !== 0x4d) {
+    if ((bytes[0] !== 0x42 || bytes[1] !== 0x4d) && (!header || tileSized(header))) {
       image = await createImageBitmap(new Blob([bytes]), {
         colorSpaceConversion: 'none', premultiplyAlpha: 'none'
       }).catch(() => null);
@@ -278,8 +321,8 @@
       return;
     }
     give(m.glyphor_name, new TextEncoder().encode(file.name));
-    const size = image ? [image.width, image.height] : headerSize(bytes);
-    if (!size || (!image && size[0] === 256 && size[1] === 64)) {
+    const size = image ? [image.width, image.height] : header;
+    if (!size || (!image && tileSized(size))) {
       give(m.glyphor_file, bytes);
       return done();
     }
@@ -299,28 +342,38 @@
     done();
   };
 
-  // The tile under the pointer, or the last one touched.
+  const select = (tile, on) => {
+    view.selection = { tile, on };
+    mark();
+  };
+  // The tile under the pointer, or under the finger as it moves across the
+  // picture (which leaves vertical swipes to the page: touch-action).
   const point = (event) => {
     const box = event.currentTarget.getBoundingClientRect();
     const column = Math.floor(((event.clientX - box.left) / box.width) * 32);
     const row = Math.floor(((event.clientY - box.top) / box.height) * 8);
     if (column < 0 || column > 31 || row < 0 || row > 7) return;
-    view.tile = row * 32 + column;
-    mark();
+    select(row * 32 + column, event.currentTarget.id);
   };
-  // Arrow keys move the selection a tile, or a row.
-  const step = { ArrowLeft: -1, ArrowRight: 1, ArrowUp: -32, ArrowDown: 32 };
+  // By keyboard: a picture in focus selects a tile there; the arrows move it.
+  const steps = { ArrowLeft: -1, ArrowRight: 1, ArrowUp: -32, ArrowDown: 32 };
   for (const canvas of document.querySelectorAll('canvas')) {
     canvas.tabIndex = 0;
     canvas.addEventListener('pointermove', point);
     canvas.addEventListener('pointerdown', point);
+    canvas.addEventListener('focus', () => select(view.selection?.tile ?? 0, canvas.id));
     canvas.addEventListener('keydown', (event) => {
-      if (!step[event.key]) return;
+      if (!(event.key in steps)) return;
       event.preventDefault();
-      view.tile = (Math.max(view.tile, 0) + step[event.key] + 256) % 256;
-      mark();
+      select((view.selection.tile + steps[event.key] + 256) % 256, canvas.id);
     });
   }
+  // Space on the download, as on a button.
+  $('save').addEventListener('keydown', (event) => {
+    if (event.key !== ' ') return;
+    event.preventDefault();
+    $('save').click();
+  });
 
   render();
   window.addEventListener('resize', layout);
@@ -339,9 +392,22 @@
     navigator.clipboard?.writeText(source.value).catch(() => 0) ??
       (source.select(), document.execCommand('copy'));
   });
+  // A file held over the page is told where it goes; dragenter and
+  // dragleave come in pairs, one for each element entered.
+  let held = 0;
+  const hold = (change) => (event) => {
+    held = Math.max(0, held + change);
+    view.dragging = held > 0 && [...(event.dataTransfer?.types ?? [])].includes('Files');
+    drag();
+  };
+  document.addEventListener('dragenter', hold(1));
+  document.addEventListener('dragleave', hold(-1));
   document.addEventListener('dragover', (event) => event.preventDefault());
   document.addEventListener('drop', (event) => {
     event.preventDefault();
+    held = 0;
+    view.dragging = false;
+    drag();
     const file = event.dataTransfer.files[0];
     if (!file) return;
     // The file field names the file the results are of.
@@ -350,7 +416,7 @@
     } catch {
       // A browser that will not set it: the results name the file.
     }
-    take(file);
+    take(file, event.dataTransfer.files.length - 1);
   });
   document.body.dataset.ready = 'yes';
 })();

@@ -69,6 +69,7 @@ struct state {
     charset_buffer charset;
     std::size_t charset_bytes = 0;
     bool count_refused = false;
+    int count_read = -1;  // the count as read, -1 when refused
     bool has_tileset = false;
     bool has_preview = false;
     picture tileset_picture = {};
@@ -205,15 +206,15 @@ int convert() {
     page.has_preview = false;
     name_output();
 
+    // glyphor refuses a count before it opens the tileset, and says only
+    // that; the page still shows the tileset, which does not depend on it.
     const std::optional<int> tile_count = read_tile_count(page.count.text());
+    page.count_read = tile_count.value_or(-1);
     page.count_refused = !tile_count;
-    if (!tile_count) {
-        say<count_range>();
-        return 1;
-    }
+    if (!tile_count) say<count_range>();
     if (page.kind == input_kind::none) return 1;
     if (page.kind == input_kind::unreadable) {
-        say<open_failed>(page.name.text());
+        if (tile_count) say<open_failed>(page.name.text());
         return 1;
     }
 
@@ -221,7 +222,7 @@ int convert() {
     if (page.kind == input_kind::image) {
         if (page.image_width == tileset_width && page.image_height == tileset_height &&
             !page.input.bytes) {
-            say<out_of_memory>();  // no room was made for the pixels
+            if (tile_count) say<out_of_memory>();  // no room was made for the pixels
             return 1;
         }
         decoded = image_as_bmp();
@@ -229,6 +230,10 @@ int convert() {
     tileset tiles = page.kind == input_kind::image
                         ? read_bytes(decoded.data(), decoded.size())
                         : read_bytes(page.input.bytes.get(), page.input.size);
+    if (!tile_count) {
+        if (tiles.outcome == load_outcome::loaded) show_tileset(tiles);
+        return 1;
+    }
     if (say_load_failure(print, tiles, page.name.text())) return 1;
     show_tileset(tiles);
     page.charset = pack_charset(tiles.pixels.get(), tiles.order, *tile_count);
@@ -304,6 +309,10 @@ GLYPHOR_EXPORT(glyphor_message_size) std::size_t glyphor_message_size() {
 // 1 when the last conversion refused the count, 0 otherwise.
 GLYPHOR_EXPORT(glyphor_count_refused) int glyphor_count_refused() {
     return page.count_refused ? 1 : 0;
+}
+// The count as glyphor read the field's text (0 to 256), -1 when refused.
+GLYPHOR_EXPORT(glyphor_count_read) int glyphor_count_read() {
+    return page.count_read;
 }
 GLYPHOR_EXPORT(glyphor_charset) const std::uint8_t* glyphor_charset() {
     return page.charset.get();

@@ -179,11 +179,13 @@ export async function settled(name = '') {
 // may instead fail ('gone', a file removed since), take some ms, or wait for
 // window.release() ('held'), as a large file's does; the drop's data is then a
 // plain object, as a browser's own would not keep the file's changed reader.
+// 'drop+' drops another file with it.
 function dropFile(fileName, content, how) {
   const file = new File([new Uint8Array(content)], fileName);
-  if (how === 'drop') {
+  if (how === 'drop' || how === 'drop+') {
     const transfer = new DataTransfer();
     transfer.items.add(file);
+    if (how === 'drop+') transfer.items.add(new File([], 'another.bmp'));
     return document.dispatchEvent(new DragEvent('drop', { dataTransfer: transfer, bubbles: true }));
   }
   const read = how === 'gone'

@@ -28,11 +28,15 @@ const { expectEqual, summary, put, pixels, compare, programRun, shellWord, glyph
 function pageState() {
   const $ = (id) => document.getElementById(id);
   const parts = ['working', 'source-line', 'save', 'pictures', 'tileset', 'preview',
-                 'address-error', 'tile'];
+                 'address-error', 'tile', 'drop-hint'];
   return {
     shown: parts.filter((id) => $(id).getBoundingClientRect().height > 0).join(' '),
     message: $('message').value,
-    source: $('source').textContent,
+    source: $('source-line').textContent.replace(/^From /, ''),
+    offer: $('offer').hidden ? '' : $('offer').textContent,
+    note: $('count-note').textContent,
+    alarm: `${$('message').className} ${$('message').getAttribute('aria-live')}`,
+    choice: document.querySelector('label[for=file]').textContent,
     field: $('file').files[0]?.name ?? '',
     busy: $('results').getAttribute('aria-busy'),
     working: $('working').textContent,
@@ -73,6 +77,11 @@ const { page, browser } = driver;
 // The page's outcome for a file given with this count, against the program's.
 const check = async (what, file, count, expected, how, on = driver) => compare(
   what, await pageRun(on, file, count, how), file, expected);
+// An element's box, and the middle of a tile in a picture's box.
+const rect = (id) => page.$eval(`#${id}`, (element) => element.getBoundingClientRect().toJSON());
+const character = ': screen code character ';
+const tileAt = (box, tile) => [box.left + ((tile % 32) + 0.5) * (box.width / 32),
+                               box.top + (Math.floor(tile / 32) + 0.5) * (box.height / 8)];
 try {
   page.on('pageerror', (error) => expectEqual('an error in the page', error.message, ''));
 
@@ -133,6 +142,15 @@ try {
   };
   const field = (id, value) => () => driver.run(typeIn, id, value);
   const sleep = (ms) => () => new Promise((done) => { setTimeout(done, ms); });
+  const hover = (tile) => async () => {
+    await page.mouse.move(...tileAt(await rect('tileset'), tile));
+    await page.mouse.move(0, 0);
+  };
+  const dragIn = () => driver.run(() => {
+    const transfer = new DataTransfer();
+    transfer.items.add(new File([], 'held.bmp'));
+    document.body.dispatchEvent(new DragEvent('dragenter', { dataTransfer: transfer, bubbles: true }));
+  });
   // The sample's header, saying 40000x40000 pixels, and nothing after it.
   const bmpHeader = Buffer.from(readFileSync(sample).subarray(0, 54));
   bmpHeader.writeInt32LE(40000, 18);
@@ -154,18 +172,30 @@ try {
   const pictures = 'source-line pictures tileset preview';
   const stateCases = [
     ['before any file', [],
-     { shown: '', message: '', busy: 'false', count: 'false', told: 'fr / polite / The charset ' +
-       'drawn from its bytes, white on black; tiles beyond the count are hatched dark red' }],
+     { shown: '', message: '', busy: 'false', count: 'false', offer: '', alarm: ' polite',
+       choice: 'Tileset (a 24-bit BMP, or a PNG, GIF or WebP)', told: 'fr / polite / The ' +
+       'charset drawn from its bytes, white on black; tiles beyond the count are hatched dark red' }],
     ['the sample', [choose(sample)],
      { shown: all, message: said(sample), source: 'tileset.bmp', field: 'tileset.bmp',
-       names: 'The tileset tileset.bmp: 32 by 8 tiles / The charset tileset.bin, drawn from its ' +
-       'bytes' }],
+       offer: 'Offered: tileset.bin, 2,048 bytes', names: 'The tileset tileset.bmp: 32 by 8 ' +
+       'tiles / The charset tileset.bin, drawn from its bytes' }],
     ['the sample, then a text file', [choose(sample), choose(notes)],
-     { shown: 'source-line', message: said(notes), source: 'notes.txt' }],
+     { shown: 'source-line', message: said(notes), source: 'notes.txt', alarm: 'error assertive',
+       offer: 'Nothing offered. glyphor made no charset.' }],
     ['the sample, then count -1', [choose(sample), field('count', '-1')],
-     { shown: 'source-line', message: said(sample, '-1'), count: 'true' }],
+     { shown: 'source-line pictures tileset', message: said(sample, '-1'), count: 'true' }],
     ['the sample, then count 0', [choose(sample), field('count', '0')],
-     { shown: pictures, message: said(sample, '0'), count: 'false' }],
+     { shown: pictures, message: said(sample, '0'), count: 'false', note: '',
+       offer: 'Nothing offered. A count of 0 makes no file.' }],
+    ['the sample, then count $40', [choose(sample), field('count', '$40')],
+     { message: said(sample, '$40'), note: 'read as 0', alarm: ' polite' }],
+    ['the sample, then count 1e2', [choose(sample), field('count', '1e2')],
+     { message: said(sample, '1e2'), note: 'read as 1', offer: 'Offered: tileset.bin, 8 bytes' }],
+    ['two files dropped at once', [drop(sample, 'drop+')],
+     { source: 'tileset.bmp (the first of 2 files dropped; the others are not read)' }],
+    ['a tile pointed at, then a file', [choose(sample), hover(42), choose(sample)],
+     { shown: all, tile: '' }],
+    ['a file held over the page', [dragIn], { shown: 'drop-hint' }],
     ['the sample, then the count emptied',
      [choose(sample), field('count', '9'), field('count', '')],
      { shown: all, message: said(sample) }],
@@ -181,15 +211,17 @@ try {
     ['a GIF too big for the browser', [drop(hugeGif)], { message: said(hugeBmp) }],
     ['a broken PNG', [drop(broken)], { message: said(broken) }],
     ['a load address above $FFFF', [choose(sample), field('address', '$10000')],
-     { shown: `${pictures} address-error`, address: 'true',
-       error: 'Load address $10000 is above $FFFF' }],
+     { shown: `${pictures} address-error`, address: 'true', error: 'Load address $10000 is ' +
+       'above $FFFF', offer: 'Nothing offered. Load address $10000 is above $FFFF.' }],
     ['a load address the charset runs past $FFFF from', [choose(sample), field('address', '63489')],
      { shown: `${pictures} address-error`, address: 'true', error: 'Load address $F801: the ' +
        "charset's 2048 bytes would run past $FFFF (the last address that fits them is $F800)" }],
     ['a load address that is no number', [field('address', '2000h')],
      { shown: 'address-error', error: 'Load address 2000h: write it as $2000, 0x2000 or 8192' }],
     ['a load address that fits', [choose(sample), field('address', '$f800')],
-     { shown: all, address: 'false', error: '' }],
+     { shown: all, address: 'false', error: '', offer: 'Offered: tileset.prg, 2,050 bytes, for ' +
+       '$F800-$FFFF', names: 'The tileset tileset.bmp: 32 by 8 tiles / The charset ' +
+       'tileset.prg, drawn from its bytes' }],
   ];
   for (const [what, steps, expected] of stateCases) {
     await driver.load();
@@ -218,22 +250,27 @@ try {
     writeFileSync(join(casesDir, `${dialect}.s`), await page.$eval('#source-text', (t) => t.value));
   }
   await driver.run(typeIn, 'address', '');
+  // Typing in the count moves nothing on the page.
+  const top = async () => String((await rect('address')).top);
+  for (const [count, before] of [['-1', await top()], ['$40', await top()]]) {
+    await driver.run(typeIn, 'count', count);
+    expectEqual(`count ${count}: nothing moves`, await top(), before);
+  }
+  await driver.run(typeIn, 'count', '256');
 
   // The tile under the pointer, named and outlined on both pictures.
-  const character = ': screen code character ';
   for (const [tile, line] of [[0, `($00)${character}@`], [1, `($01)${character}A`],
                               [28, `($1C)${character}£`], [30, `($1E)${character}↑`],
                               [32, `($20)${character}space`], [42, `($2A)${character}*`],
                               [63, `($3F)${character}?`], [64, '($40)'],
                               [255, '($FF): reverse of 127']]) {
     for (const picture of ['tileset', 'preview']) {
-      const box = await page.$eval(`#${picture}`,
-                                   (canvas) => canvas.getBoundingClientRect().toJSON());
+      const box = await rect(picture);
       const [w, h] = [box.width / 32, box.height / 8];
-      const [x, y] = [box.left + (tile % 32) * w, box.top + Math.floor(tile / 32) * h];
+      const [x, y] = tileAt(box, tile).map((at, axis) => at - [w, h][axis] / 2);
       await page.mouse.move(x + w / 2, y + h / 2);
       expectEqual(`tile ${tile} on the ${picture}: named`,
-                  await page.$eval('#tile', (p) => p.textContent.split('\n')[0]), `Tile ${tile} ${line}`);
+                  await page.$eval('#tile', (p) => p.textContent), `Tile ${tile} ${line}`);
       const marks = await page.$$eval('.mark', (boxes) => boxes.map((mark) => {
         const at = mark.getBoundingClientRect();
         const canvas = mark.parentNode.querySelector('canvas').getBoundingClientRect();
@@ -245,15 +282,21 @@ try {
                   `${where} ${where}`);
     }
   }
+  const shades = new Set((await Promise.all(['tileset', 'preview'].map((id) => driver.run(
+    canvasPixels, id)))).flat().flatMap((v, at, all) => (at % 4 ? [] : `rgb(${all.slice(at, at + 3)})`)));
 
   // Each picture a whole number of device pixels a tileset pixel, on device
   // pixel edges, at least 256 CSS pixels wide where the window leaves room.
   // Layout places boxes to 1/64 of a CSS pixel; painting snaps within that.
+  // (A touch screen set up, the page is loaded again.)
+  await page.setViewport({ width: 800, height: 600, hasTouch: true });
+  await give(driver, sample);
   for (const [width, height, ratio] of [[1280, 800, 1], [1280, 800, 1.5], [1280, 800, 2],
                                         [1280, 800, 2.625], [1280, 800, 3], [390, 844, 3],
                                         [412, 915, 2.625], [360, 740, 1.5], [320, 568, 2],
-                                        [320, 640, 2.625], [320, 640, 3], [768, 1024, 2]]) {
-    await page.setViewport({ width, height, deviceScaleFactor: ratio });
+                                        [320, 640, 2.625], [320, 640, 3], [768, 1024, 2],
+                                        [360, 740, 3]]) {
+    await page.setViewport({ width, height, deviceScaleFactor: ratio, hasTouch: true });
     await page.evaluate(() => window.dispatchEvent(new Event('resize')));
     const boxes = await page.$$eval('canvas', (canvases) => canvases.map((canvas) => {
       const box = canvas.getBoundingClientRect();
@@ -277,17 +320,45 @@ try {
     if (one.left + one.width > two.left && one.top + one.height > two.top) faults.push('overlap');
     const wide = await page.evaluate(() => document.documentElement.scrollWidth);
     if (wide > width) faults.push(`the page ${wide} pixels wide`);
+    // On a phone: a finger dragged across the preview from tile 40 to 60
+    // selects each, and leaves the tile's line in view just under the
+    // preview; a swipe down the tileset scrolls the page back up.
+    for (const [from, path, picture] of width < 500 ? [[40, [41, 50, 60], 'preview'],
+                                                       [40, [-40, -80], 'tileset']] : []) {
+      await page.evaluate((id) => document.getElementById(id).scrollIntoView(), picture);
+      const [box, scrolled] = [await rect(picture), await page.evaluate(() => window.scrollY)];
+      const touch = await page.touchscreen.touchStart(...tileAt(box, from));
+      for (const step of path) {
+        const [x, y] = tileAt(box, from);
+        await touch.move(...(step < 0 ? [x, y - step] : tileAt(box, step)));
+      }
+      // Held still before and after lifting: no fling goes on scrolling.
+      for (const act of [() => touch.end(), () => {}]) {
+        await new Promise((done) => { setTimeout(done, 300); });
+        await act();
+      }
+      const [line, text] = [await rect('tile'), await page.$eval('#tile', (p) => p.textContent)];
+      const moved = scrolled - (await page.evaluate(() => window.scrollY));
+      if (picture === 'tileset' && moved < Math.min(20, scrolled)) faults.push(`a swipe: ${moved}`);
+      if (picture === 'preview' && (text !== `Tile 60 ($3C)${character}<` || line.top < box.bottom ||
+                                    line.top > box.bottom + 20 || line.bottom > height)) {
+        faults.push(`after a drag: ${text} at ${line.top} (the preview ending at ${box.bottom})`);
+      }
+    }
     expectEqual(`the pictures at ${what}`, faults.join(', '), '');
   }
-  await page.setViewport({ width: 800, height: 600, deviceScaleFactor: 1 });
+  await page.setViewport({ width: 800, height: 600, deviceScaleFactor: 1, hasTouch: true });
 
   // Both colour schemes, every text at 4.5:1 against what is behind it.
+  await give(driver, notes);
+  await driver.run(typeIn, 'count', '$40');
   for (const scheme of ['light', 'dark']) {
     await page.emulateMediaFeatures([{ name: 'prefers-color-scheme', value: scheme }]);
     await driver.run(typeIn, 'address', 'none');
     const colours = await page.evaluate(() => [
       ['body'], ['label'], ['#message'], ['#save'], ['#count'], ['#count', '::placeholder'],
       ['#file', '::file-selector-button'], ['#address-error'], ['figcaption'], ['#source'],
+      ['#offer'], ['#count-note'], ['#tile'], ['#drop-hint'], ['#unused'],
     ].map(([selector, pseudo]) => {
       let element = document.querySelector(selector);
       const colour = getComputedStyle(element, pseudo).color;
@@ -303,6 +374,15 @@ try {
     expectEqual(`the ${scheme} scheme: contrast`, low.join(', '), '');
     expectEqual(`the ${scheme} scheme: followed`, String(luminance(colours[0][2]) > 0.5),
                 String(scheme === 'light'));
+    // The pictures' edge at 3:1 on the page; the tile's outline at 3:1 on every colour shown.
+    const [edge, ...rings] = await page.evaluate(() => {
+      const [canvas, mark] = ['#preview', '.mark'].map((at) => getComputedStyle(document.querySelector(at)));
+      return [canvas.outlineStyle === 'none' ? 'rgb(0,0,0,0)' : canvas.outlineColor,
+              mark.outlineColor, mark.boxShadow].filter((ring) => /rgb/.test(ring));
+    });
+    const faint = [...shades].filter((shade) => Math.max(...rings.map((ring) => contrast(ring, shade))) < 3);
+    expectEqual(`the ${scheme} scheme: edge, outline`, `${contrast(edge, colours[0][2]) >= 3} ${faint}`,
+                'true ');
   }
   await page.emulateMediaFeatures([]);
   await driver.run(typeIn, 'address', '');
@@ -324,8 +404,20 @@ try {
   await page.keyboard.up('Control');
   await page.keyboard.type('64');
   await tabs();
-  expectEqual('Tab goes to the file, the count, the load address and the download',
-              order.join(' '), 'file count address save');
+  await tabs();
+  await page.keyboard.press('ArrowRight');
+  await page.keyboard.press('ArrowDown');
+  expectEqual('Tab goes to the file, the count, the load address, the download, the pictures',
+              order.join(' '), 'file count address save tileset preview');
+  expectEqual('the arrows on a picture', await page.$eval('#tile', (p) => p.textContent),
+              'Tile 33 ($21): screen code character !');
+  await page.$eval('#save', (save) => save.addEventListener('click', (event) => {
+    event.preventDefault();
+    save.dataset.spaced = 'yes';
+  }));
+  await page.focus('#save');
+  await page.keyboard.press('Space');
+  expectEqual('Space on the download', await page.$eval('#save', (save) => save.dataset.spaced), 'yes');
   expectEqual('the count typed in', await page.$eval('#message', (output) => output.value),
               glyphorRun(sample, '64').message);
   await page.close();
