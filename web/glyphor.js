@@ -387,10 +387,12 @@
     $('view').selectedIndex = 2;
     render();
   });
+  // Copied from the selected text, which every engine still does at once,
+  // else through the clipboard's interface.
   $('copy').addEventListener('click', () => {
     const source = $('source-text');
-    navigator.clipboard?.writeText(source.value).catch(() => 0) ??
-      (source.select(), document.execCommand('copy'));
+    source.select();
+    if (!document.execCommand('copy')) navigator.clipboard?.writeText(source.value);
   });
   // A file held over the page is told where it goes; dragenter and
   // dragleave come in pairs, one for each element entered.
