@@ -38,9 +38,7 @@ struct preview : ::testing::Test {
     }
 };
 
-constexpr bmp::rgb white{255, 255, 255};
-constexpr bmp::rgb black{0, 0, 0};
-constexpr bmp::rgb dark_red{0x90, 0, 0};
+constexpr bmp::rgb white{255, 255, 255}, black{0, 0, 0}, dark_red{0x90, 0, 0};
 
 // The colour of pixel (x, y), top row 0, of a bottom-up 24-bit 256x64 picture.
 bmp::rgb pixel_at(const std::vector<std::uint8_t>& picture, int x, int y) {
@@ -72,15 +70,12 @@ TEST_F(preview, charsets_of_every_size_come_back_through_glyphor) {
         // hatched in dark red stripes two pixels wide, running down to the
         // left: not black, yet read as empty.
         int wrong = 0;
-        for (int y = 0; y < 64; ++y) {
-            for (int x = 0; x < 256; ++x) {
-                const int tile = y / 8 * 32 + x / 8;
-                const bool set =
-                    tile < tiles && (charset.data()[tile * 8 + y % 8] & (0x80U >> x % 8)) != 0;
-                const bool stripe = tile >= tiles && (x + y) % 4 < 2;
-                const bmp::rgb drawn = stripe ? dark_red : set ? white : black;
-                wrong += pixel_at(picture, x, y) == drawn ? 0 : 1;
-            }
+        for (int at = 0; at < 256 * 64; ++at) {
+            const int x = at % 256, y = at / 256, tile = y / 8 * 32 + x / 8;
+            const bool set =
+                tile < tiles && (charset.data()[tile * 8 + y % 8] & (0x80U >> x % 8)) != 0;
+            const bool stripe = tile >= tiles && (x + y) % 4 < 2;
+            wrong += pixel_at(picture, x, y) == (stripe ? dark_red : set ? white : black) ? 0 : 1;
         }
         EXPECT_EQ(wrong, 0) << "pixels not as drawn";
         ASSERT_EQ(run(GLYPHOR_PROGRAM, {"preview.bmp", "all.bin"}), 0);
@@ -201,10 +196,10 @@ TEST(bench, machines_show_rows_by_their_rules_and_explain_an_address) {
         for (int x = 0; x < 8; ++x)
             EXPECT_TRUE(image.at(tile % 32 * 8 + x, tile / 32 * 8 + 5) ==
                         machine_rgb(r.colours.vic20, r.shown[x]))
-                << unsigned{r.bits} << " " << x;
+                << "tile " << tile << " pixel " << x;
     }
+    char text[2048];
     for (const address& a : addresses) {
-        char text[2048];
         text_out out{text, sizeof text};
         explain_address(out, a.at, a.size, a.first, false);
         explain_address(out, a.at, a.size, a.first, true);
@@ -212,6 +207,11 @@ TEST(bench, machines_show_rows_by_their_rules_and_explain_an_address) {
         for (const char* part : a.says) EXPECT_NE(said.find(part), std::string::npos) << said;
         EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), a.lines) << said;
     }
+    // Tile 37 (row 5 $A5 above) of a file of tiles 10 to 199 loaded at $2000.
+    text_out about{text, sizeof text};
+    describe_tile(about, charset.data(), 200, 37, {10, 190, 0x2000});
+    EXPECT_NE(std::string(text).find("Offset 218 in the file, address $20D8\n"), std::string::npos);
+    EXPECT_NE(std::string(text).find("\n$A5 %10100101\n"), std::string::npos) << text;
 }
 
 }  // namespace
