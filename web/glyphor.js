@@ -420,5 +420,6 @@
     }
     take(file, event.dataTransfer.files.length - 1);
   });
+  performance.mark('ready');
   document.body.dataset.ready = 'yes';
 })();

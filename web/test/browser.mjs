@@ -179,14 +179,15 @@ export async function settled(name = '') {
 // may instead fail ('gone', a file removed since), take some ms, or wait for
 // window.release() ('held'), as a large file's does; the drop's data is then a
 // plain object, as a browser's own would not keep the file's changed reader.
-// 'drop+' drops another file with it.
+// 'drop+' drops another file with it; 'over' holds it over the page.
 function dropFile(fileName, content, how) {
   const file = new File([new Uint8Array(content)], fileName);
-  if (how === 'drop' || how === 'drop+') {
+  if (['drop', 'drop+', 'over'].includes(how)) {
     const transfer = new DataTransfer();
     transfer.items.add(file);
     if (how === 'drop+') transfer.items.add(new File([], 'another.bmp'));
-    return document.dispatchEvent(new DragEvent('drop', { dataTransfer: transfer, bubbles: true }));
+    const type = how === 'over' ? 'dragenter' : 'drop';
+    return document.body.dispatchEvent(new DragEvent(type, { dataTransfer: transfer, bubbles: true }));
   }
   const read = how === 'gone'
     ? () => Promise.reject(new DOMException('gone', 'NotReadableError'))
@@ -205,7 +206,7 @@ function dropFile(fileName, content, how) {
 // new choice, as a user's second choice is), or dropped with its reading as
 // dropFile takes it; then waits for its outcome, unless the reading is slow.
 export async function give(driver, file, how = 'choose') {
-  const waits = how !== 'held' && (typeof how !== 'number' || how === 0);
+  const waits = !['held', 'over'].includes(how) && (typeof how !== 'number' || how === 0);
   await driver.run((clear) => {
     document.getElementById('file').value = '';
     if (clear) document.getElementById('message').value = '';
