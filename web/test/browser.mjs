@@ -82,22 +82,24 @@ export async function chromium(file) {
            `--user-data-dir=${profile}`],
   });
   const cdp = await browser.target().createCDPSession();
-  await cdp.send('Browser.setDownloadBehavior',
-                 { behavior: 'allow', downloadPath: downloads, eventsEnabled: true });
-  // Saves the download as a user's click does; the file it saved.
+  // Saves the download as a user's click does, into a folder of its own (none
+  // removed while the browser may still be at work in it); the file it saved.
+  let saves = 0;
   const saveAs = async (page) => {
-    rmSync(downloads, { recursive: true, force: true });
+    const folder = join(downloads, String(saves += 1));
+    await cdp.send('Browser.setDownloadBehavior',
+                   { behavior: 'allow', downloadPath: folder, eventsEnabled: true });
     const done = new Promise((finish) => {
       cdp.on('Browser.downloadProgress', function progress(event) {
-        if (event.state !== 'completed') return;
+        if (event.state === 'inProgress') return;
         cdp.off('Browser.downloadProgress', progress);
-        finish();
+        finish(event.state);
       });
     });
     await page.click('#save');
-    await done;
-    const [name] = readdirSync(downloads);
-    return { name, bytes: readFileSync(join(downloads, name)) };
+    if (await done !== 'completed') return { name: 'a download canceled', bytes: [] };
+    const [name] = readdirSync(folder);
+    return { name, bytes: readFileSync(join(folder, name)) };
   };
   return opened({
     ...onPage(file, await browser.newPage(), saveAs),
@@ -186,8 +188,8 @@ function dropFile(fileName, content, how) {
     const transfer = new DataTransfer();
     transfer.items.add(file);
     if (how === 'drop+') transfer.items.add(new File([], 'another.bmp'));
-    const type = how === 'over' ? 'dragenter' : 'drop';
-    return document.body.dispatchEvent(new DragEvent(type, { dataTransfer: transfer, bubbles: true }));
+    return document.body.dispatchEvent(new DragEvent(how === 'over' ? 'dragenter' : 'drop',
+                                                     { dataTransfer: transfer, bubbles: true }));
   }
   const read = how === 'gone'
     ? () => Promise.reject(new DOMException('gone', 'NotReadableError'))

@@ -92,7 +92,6 @@ try {
   const near = join(casesDir, 'near.bmp');
   const convert = (...args) => execFileSync('convert', args, { cwd: work });
   convert(near, 'near.png');
-  const nearPng = readFileSync(join(work, 'near.png'));
   // near.png holds the gamma and chromaticity chunks ImageMagick writes (gamma
   // 1/2.2); profile.png an L* profile instead (embedded as it is, the image
   // having none to convert from). Either, applied, moves pixels across the
@@ -139,7 +138,8 @@ try {
   bmpHeader.writeInt32LE(40000, 18);
   bmpHeader.writeInt32LE(40000, 22);
   const [huge, hugeBmp, broken, hugeGif] = [
-    ['huge.png', png(40000, 40000)], ['huge.bmp', bmpHeader], ['broken.png', nearPng.subarray(0, 60)],
+    ['huge.png', png(40000, 40000)], ['huge.bmp', bmpHeader],
+    ['broken.png', readFileSync(join(work, 'near.png')).subarray(0, 60)],
     // A GIF that says it is 40000x40000 pixels.
     ['huge.gif', Buffer.from([0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x40, 0x9C, 0x40, 0x9C, 0, 0,
                               0, 0x2C, 0, 0, 0, 0, 0x40, 0x9C, 0x40, 0x9C, 0, 2, 2, 0x4C, 1, 0,
@@ -151,8 +151,8 @@ try {
   const stateCases = [
     ['before any file', [],
      { shown: '', message: '', busy: 'false', count: 'false', offer: '', alarm: ' polite',
-       choice: 'Tileset (a 24-bit BMP, or a PNG, GIF or WebP)', told: 'fr / polite / The ' +
-       'charset drawn from its bytes, white on black; tiles beyond the count are hatched dark red' }],
+       choice: 'Tileset (a 24-bit BMP, or a PNG, GIF or WebP)', told: 'fr / polite / The charset ' +
+       'drawn from its bytes, white on black; tiles beyond the count are hatched dark red' }],
     ['the sample', [choose(sample)],
      { shown: all, message: said(sample), source: 'tileset.bmp', field: 'tileset.bmp',
        offer: 'Offered: tileset.bin, 2,048 bytes', names: 'The tileset tileset.bmp: 32 by 8 ' +
@@ -241,8 +241,7 @@ try {
     for (const picture of ['tileset', 'preview']) {
       const box = await rect(picture);
       const [w, h] = [box.width / 32, box.height / 8];
-      const [x, y] = tileAt(box, tile).map((at, axis) => at - [w, h][axis] / 2);
-      await page.mouse.move(x + w / 2, y + h / 2);
+      await page.mouse.move(...tileAt(box, tile));
       expectEqual(`tile ${tile} on the ${picture}: named`,
                   await page.$eval('#tile', (p) => p.textContent), `Tile ${tile} ${line}`);
       const marks = await page.$$eval('.mark', (boxes) => boxes.map((mark) => {
@@ -251,13 +250,15 @@ try {
         return [at.left - canvas.left, at.top - canvas.top, at.width, at.height]
           .map((v) => Math.round(v)).join(',');
       }));
-      const where = [x - box.left, y - box.top, w, h].map((v) => Math.round(v)).join(',');
+      const where = [(tile % 32) * w, Math.floor(tile / 32) * h, w, h].map((v) => Math.round(v))
+        .join(',');
       expectEqual(`tile ${tile} on the ${picture}: outlined on both`, marks.join(' '),
                   `${where} ${where}`);
     }
   }
-  const shades = new Set((await Promise.all(['tileset', 'preview'].map((id) => driver.run(
-    canvasPixels, id)))).flat().flatMap((v, at, all) => (at % 4 ? [] : `rgb(${all.slice(at, at + 3)})`)));
+  const shown = [...await driver.run(canvasPixels, 'tileset'),
+                 ...await driver.run(canvasPixels, 'preview')];
+  const shades = new Set(shown.map((_, at) => `rgb(${shown.slice(at - at % 4, at - at % 4 + 3)})`));
 
   // Each picture a whole number of device pixels a tileset pixel, on device
   // pixel edges, at least 256 CSS pixels wide where the window leaves room.
@@ -358,8 +359,8 @@ try {
 
   // By keyboard alone: the file chooser, the count field, the download.
   const order = [];
-  const tabs = async () => {
-    for (let step = 0; step < 2; step += 1) {
+  const tabs = async (steps = 2) => {
+    for (let step = 0; step < steps; step += 1) {
       await page.keyboard.press('Tab');
       order.push(await page.evaluate(() => document.activeElement.id));
     }
@@ -372,8 +373,7 @@ try {
   await page.keyboard.press('KeyA');
   await page.keyboard.up('Control');
   await page.keyboard.type('64');
-  await tabs();
-  await tabs();
+  await tabs(4);
   for (const key of ['ArrowRight', 'ArrowDown']) await page.keyboard.press(key);
   expectEqual('Tab goes to the file, the count, the load address, the download, the pictures',
               order.join(' '), 'file count address save tileset preview');
@@ -384,7 +384,8 @@ try {
     event.preventDefault();
   }));
   await page.keyboard.press('Space');
-  expectEqual('Space on the download', await page.$eval('#save', (save) => save.dataset.spaced), 'yes');
+  const spaced = await page.$eval('#save', (save) => `${save.dataset.spaced}`);
+  expectEqual('Space on the download', spaced, 'yes');
   expectEqual('the count typed in', await page.$eval('#message', (output) => output.value),
               glyphorRun(sample, '64').message);
   await page.close();
