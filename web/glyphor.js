@@ -28,6 +28,7 @@
   const view = { reading: '', source: '', unused: 0, selection: null, dragging: false };
   let latest = 0; // the last file chosen or dropped; only its outcome is shown
   let download = '';
+  let sourceLink = '';
 
   // The load address field: empty for none, else $2000, 0x2000 or 8192.
   const loadAddress = (field, size) => {
@@ -47,11 +48,19 @@
     return { address: value };
   };
 
-  // The character the machine's ROM shows for screen codes 0 to 63.
-  const screenCodes = '@ABCDEFGHIJKLMNOPQRSTUVWXYZ[£]↑← !"#$%&\'()*+,-./0123456789:;<=>?';
-  const tileLine = (tile) => `Tile ${tile} (${hex(tile, 2)})` + (tile >= 64 ? ''
-    : `: screen code character ${tile === 32 ? 'space' : screenCodes[tile]}`);
-
+  // A text the module leaves, up to its NUL.
+  const cText = (at) => text(at, new Uint8Array(m.memory.buffer, at).indexOf(0));
+  // The bench's choices: each view's colours (background, $D022 or border,
+  // $D023 or auxiliary, character), the first tile saved, its load address.
+  const views = [[0, 2, 3, 1], [0, 2, 3, 9], [0, 2, 1, 11]];
+  const bench = { first: 0, origin: -1 };
+  const names = 'black white red cyan purple green blue yellow'.split(' ');
+  const extra = ['orange brown light_red dark_grey grey light_green light_blue light_grey',
+                 'orange light_orange pink light_cyan light_purple light_green light_blue light_yellow'];
+  const roles = [['Background $D021', '', '', 'Character'],
+    ['$D021 (00)', '$D022 (01)', '$D023 (10)', 'Character (11)'],
+    ['Screen (00)', 'Border (01)', 'Auxiliary (11)', 'Character (10)']];
+  let shownView = -1;
   const picture = (canvas, at) => {
     canvas.hidden = at === 0;
     if (at === 0) return;
@@ -85,7 +94,11 @@
     const { selection } = view;
     const shown = selection !== null && !$(selection.on).hidden;
     $('tile').hidden = !shown;
-    $('tile').textContent = shown ? tileLine(selection.tile) : '';
+    // The tile named under the picture; its place and bytes too in the bench.
+    const about = shown ? cText(m.glyphor_tile(selection.tile, bench.first, bench.origin)) : '';
+    $('tile').textContent = about.split('\n')[0];
+    $('inspector').hidden = !shown;
+    $('inspector').textContent = about;
     if (shown) $(selection.on).closest('figure').querySelector('.slot').append($('tile'));
     for (const box of document.querySelectorAll('.mark')) {
       box.hidden = !shown;
@@ -131,12 +144,19 @@
     $('pictures').hidden = tileset === 0 && preview === 0;
     const name = new TextDecoder().decode(memory(m.glyphor_output_name(), 1024)).split('\0')[0];
     const size = m.glyphor_charset_size();
-    const load = loadAddress($('address').value, size);
+    // The first tile saved: empty for 0.
+    const tiles = size / 8;
+    const typed = $('first').value.trim();
+    const first = typed === '' ? 0 : /^[0-9]+$/.test(typed) ? Number(typed) : NaN;
+    const firstError = !(first < Math.max(tiles, 1)) &&
+      `First tile ${typed}: write a tile number from 0 to ${Math.max(tiles - 1, 0)}`;
+    $('first').setAttribute('aria-invalid', String(!!firstError));
+    $('first-error').hidden = !firstError;
+    $('first-error').textContent = firstError || '';
+    const load = loadAddress($('address').value, firstError ? size : size - first * 8);
     const file = load.address === undefined ? name : name.replace(/\.bin$/, '.prg');
     $('tileset').setAttribute('aria-label', `The tileset ${view.source}: 32 by 8 tiles`);
     $('preview').setAttribute('aria-label', `The charset ${file}, drawn from its bytes`);
-    mark();
-    layout();
 
     if (download) URL.revokeObjectURL(download);
     download = '';
@@ -146,6 +166,24 @@
     $('address').setAttribute('aria-invalid', String(load.error !== undefined));
     $('address-error').hidden = load.error === undefined;
     $('address-error').textContent = load.error ?? '';
+    bench.first = firstError ? 0 : first;
+    bench.origin = load.address ?? -1;
+    mark();
+    machine();
+    $('explain').hidden = load.address === undefined || tiles === 0;
+    $('explain').textContent = $('explain').hidden ? ''
+      : cText(m.glyphor_address(load.address, bench.first, $('view').selectedIndex >> 1));
+    const source = $('source-text');
+    source.value = tiles ? cText(m.glyphor_source($('dialect').selectedIndex, bench.first,
+                                                  bench.origin)) : '';
+    const saveSource = $('source-save');
+    saveSource.hidden = tiles === 0;
+    if (sourceLink) URL.revokeObjectURL(sourceLink);
+    sourceLink = URL.createObjectURL(new Blob([source.value]));
+    saveSource.href = sourceLink;
+    saveSource.download = name.replace(/\.bin$/, `-${$('dialect').value}.s`);
+    $('bench').hidden = tiles === 0;
+    layout();
     // The page's own line on what it offers, beside glyphor's words, which
     // name the charset as written without an address and say "genere" for 0
     // tiles too.
@@ -156,10 +194,11 @@
     if (error) return offer('Nothing offered. glyphor made no charset.');
     if (load.error) return offer(`Nothing offered. ${load.error}.`);
     if (size === 0) return offer('Nothing offered. A count of 0 makes no file.');
-    const charset = memory(m.glyphor_charset(), size);
+    if (firstError) return offer(`Nothing offered. ${firstError}.`);
+    const charset = memory(m.glyphor_charset() + first * 8, size - first * 8);
     let bytes = charset.slice();
     if (load.address !== undefined) {
-      bytes = new Uint8Array(size + 2);
+      bytes = new Uint8Array(charset.length + 2);
       bytes.set([load.address & 0xFF, load.address >> 8]);
       bytes.set(charset, 2);
     }
@@ -170,7 +209,41 @@
     save.hidden = false;
     offer(`Offered: ${file}, ${bytes.length.toLocaleString('en')} bytes` +
           (load.address === undefined ? ''
-            : `, for ${hex(load.address, 4)}-${hex(load.address + size - 1, 4)}`));
+            : `, for ${hex(load.address, 4)}-${hex(load.address + charset.length - 1, 4)}`) +
+          (first ? `, tiles ${first} to ${tiles - 1}` : ''));
+  };
+
+  // The machine's view, its colour fields named for it and its options for
+  // its palette.
+  const machine = () => {
+    const at = $('view').selectedIndex;
+    const colours = views[at];
+    if (at !== shownView) {
+      shownView = at;
+      $('colours').replaceChildren(...colours.map((value, field) => {
+        const label = document.createElement('label');
+        label.textContent = `${roles[at][field]} `;
+        label.hidden = roles[at][field] === '';
+        const select = document.createElement('select');
+        // The VIC-20's border has 8 colours.
+        select.append(...names.concat(extra[at >> 1].split(' '))
+          .slice(0, at === 2 && field === 1 ? 8 : 16)
+          .map((colour, number) => new Option(at && field === 3 && number > 7
+            ? `${number}: multicolour, ${names[number - 8]}` : `${number} ${colour.replace('_', ' ')}`,
+          number)));
+        select.value = value;
+        select.addEventListener('input', () => {
+          colours[field] = Number(select.value);
+          render();
+        });
+        label.append(select);
+        return label;
+      }));
+    }
+    const at0 = m.glyphor_machine(at >> 1, at & 1, ...colours);
+    picture($('machine'), at0);
+    $('machine').setAttribute('aria-label', `The charset as the ${$('view').value} shows it`);
+    $('machine-caption').textContent = `As the ${$('view').value} shows it: choose the colours above`;
   };
 
   // An image's size as its own header gives it (PNG, GIF, WebP, JPEG), for
@@ -285,6 +358,7 @@
   // By keyboard: a picture in focus selects a tile there; the arrows move it.
   const steps = { ArrowLeft: -1, ArrowRight: 1, ArrowUp: -32, ArrowDown: 32 };
   for (const canvas of document.querySelectorAll('canvas')) {
+    canvas.tabIndex = 0;
     canvas.addEventListener('pointermove', point);
     canvas.addEventListener('pointerdown', point);
     canvas.addEventListener('focus', () => select(view.selection?.tile ?? 0, canvas.id));
@@ -305,7 +379,21 @@
   window.addEventListener('resize', layout);
   $('file').addEventListener('change', () => $('file').files[0] && take($('file').files[0]));
   $('count').addEventListener('input', render);
-  $('address').addEventListener('input', render);
+  for (const id of ['address', 'first', 'view', 'dialect']) $(id).addEventListener('input', render);
+  $('vic20').addEventListener('click', () => {
+    $('count').value = '64';
+    $('address').value = '$1C00';
+    $('first').value = '';
+    $('view').selectedIndex = 2;
+    render();
+  });
+  // Copied from the selected text, which every engine still does at once,
+  // else through the clipboard's interface.
+  $('copy').addEventListener('click', () => {
+    const source = $('source-text');
+    source.select();
+    if (!document.execCommand('copy')) navigator.clipboard?.writeText(source.value);
+  });
   // A file held over the page is told where it goes; dragenter and
   // dragleave come in pairs, one for each element entered.
   let held = 0;

@@ -10,7 +10,7 @@
 // files and cases.json that make_cases wrote. ImageMagick's convert makes the
 // images and runs the recipe.
 import { execFileSync } from 'node:child_process';
-import { mkdtempSync, readFileSync, rmSync } from 'node:fs';
+import { mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join, resolve } from 'node:path';
 import { canvasPixels, chromium, give, pageRun, settled, typeIn } from './browser.mjs';
@@ -217,6 +217,13 @@ try {
                 got.saved ? `${got.saved.name} ${got.saved.bytes.toString('hex')}` : 'none',
                 `${saved}${charset}`);
   }
+  // The source of tiles 64 on at $2000 in each dialect, for the stage to assemble.
+  await driver.run(typeIn, 'address', '$2000');
+  await driver.run(typeIn, 'first', '64');
+  for (const dialect of ['ACME', '64tass', 'ca65']) {
+    await page.select('#dialect', dialect);
+    writeFileSync(join(casesDir, `${dialect}.s`), await page.$eval('#source-text', (t) => t.value));
+  }
   await driver.run(typeIn, 'address', '');
   // Typing in the count moves nothing on the page.
   const top = async () => String((await rect('address')).top);
@@ -229,7 +236,8 @@ try {
   for (const [tile, line] of [[0, `($00)${character}@`], [1, `($01)${character}A`],
                               [28, `($1C)${character}£`], [30, `($1E)${character}↑`],
                               [32, `($20)${character}space`], [42, `($2A)${character}*`],
-                              [63, `($3F)${character}?`], [64, '($40)'], [255, '($FF)']]) {
+                              [63, `($3F)${character}?`], [64, '($40)'],
+                              [255, '($FF): reverse of 127']]) {
     for (const picture of ['tileset', 'preview']) {
       const box = await rect(picture);
       const [w, h] = [box.width / 32, box.height / 8];
