@@ -41,9 +41,10 @@ write_path_needs() {
 }
 
 # The Debian packages that build the web page's module: clang and lld for
-# wasm32, llvm-ar, wasi-libc and libc++ (cmake/wasm32-wasi.cmake).
+# wasm32, llvm-ar, wasi-libc and libc++ (cmake/wasm32-wasi.cmake), and
+# binaryen's wasm-opt, which web/CMakeLists.txt runs on it.
 web_packages=(clang-14 lld-14 llvm-14 wasi-libc libc++-14-dev-wasm32 libc++abi-14-dev-wasm32
-    libclang-rt-14-dev-wasm32)
+    libclang-rt-14-dev-wasm32 binaryen)
 
 # need_npm: Node.js and npm, which comes with some builds of Node.js and is a
 # package of its own with Debian's.

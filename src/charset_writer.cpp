@@ -127,8 +127,10 @@ charset_buffer pack_charset(const std::uint8_t* pixels, row_order order, int til
     return charset;
 }
 
-write_outcome write_charset(const path_char* path, const std::uint8_t* charset, int tile_count) {
-    return write_file(path, charset, static_cast<std::size_t>(tile_count) * bytes_per_tile, stdout);
+write_outcome write_charset(const path_char* path, const std::uint8_t* charset, int tile_count,
+                            path_text* kept) {
+    return write_file(path, charset, static_cast<std::size_t>(tile_count) * bytes_per_tile, stdout,
+                      kept);
 }
 
 }  // namespace glyphor

@@ -20,7 +20,9 @@ std::uint8_t pack_pixel_row(const std::uint8_t* pixel);
 
 // Writes the first tile_count * 8 bytes of charset to path (tile_count > 0),
 // as write_file writes: replaced whole or not at all. The program's text goes
-// to standard output, so the file that is standard output is refused.
-write_outcome write_charset(const path_char* path, const std::uint8_t* charset, int tile_count);
+// to standard output, so the file that is standard output is refused. kept
+// is write_file's: the name a failure left the old file under, if any.
+write_outcome write_charset(const path_char* path, const std::uint8_t* charset, int tile_count,
+                            path_text* kept = nullptr);
 
 }  // namespace glyphor

@@ -9,6 +9,8 @@
 #include <memory>
 #include <optional>
 
+#include "geometry.h"
+
 namespace glyphor {
 
 // File names as the process receives them. On Windows they are wide-character
@@ -19,6 +21,8 @@ using path_char = wchar_t;
 #else
 using path_char = char;
 #endif
+// A file name in a block of its own, freed with it.
+using path_text = std::unique_ptr<path_char[], free_deleter>;
 
 // Files are closed on every path out of the function that opened them.
 struct file_closer {
@@ -57,8 +61,11 @@ enum class write_outcome {
 // be the same file (links, owner, ACL, attributes, flags, a mount, a folder
 // closed to new names or to removing them), the file is written in place
 // through the descriptor, as "wb" writes, and a failure leaves it empty.
+// On Windows alone a failed replacement can leave the name holding nothing
+// and the old file under a backup name beside it: that name is then put in
+// kept (where kept is not null), for the user to rename the file back.
 write_outcome write_file(const path_char* path, const void* bytes, std::size_t size,
-                         std::FILE* console);
+                         std::FILE* console, path_text* kept = nullptr);
 
 // A file-size limit (ulimit -f) or a pipe whose reader has gone would end the
 // program by a signal in the middle of a write: no message, a status that is

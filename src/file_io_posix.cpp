@@ -374,8 +374,8 @@ bool is_console(int file, const facts& found, std::FILE* console) {
 
 }  // namespace
 
-write_outcome write_file(const char* path, const void* bytes, std::size_t size,
-                         std::FILE* console) {
+write_outcome write_file(const char* path, const void* bytes, std::size_t size, std::FILE* console,
+                         path_text* /*kept: never set, the old file keeps its name*/) {
     const descriptor out{::open(path, O_WRONLY | O_NOCTTY | O_CLOEXEC)};
     if (!out && errno != ENOENT) return write_outcome::create_failed;
     facts found;

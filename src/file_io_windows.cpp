@@ -32,6 +32,8 @@ void report_failed_writes_instead_of_dying() {
 
 namespace {
 
+using enum write_outcome;
+
 HANDLE handle_of(std::FILE* file) {
     return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
 }
@@ -55,13 +57,11 @@ private:
     HANDLE value_;
 };
 
-using wide_text = std::unique_ptr<wchar_t[], free_deleter>;
-
 // The texts one after the other, in a block of their own with room for
 // extra characters more; null when there is no memory for it.
-wide_text join(std::initializer_list<std::wstring_view> texts, std::size_t extra = 0) {
+path_text join(std::initializer_list<std::wstring_view> texts, std::size_t extra = 0) {
     for (const std::wstring_view text : texts) extra += text.size();
-    wide_text joined{static_cast<wchar_t*>(std::calloc(extra + 1, sizeof(wchar_t)))};
+    path_text joined{static_cast<wchar_t*>(std::calloc(extra + 1, sizeof(wchar_t)))};
     wchar_t* at = joined.get();
     for (const std::wstring_view text : texts) {
         if (joined) at = std::wmemcpy(at, text.data(), text.size()) + text.size();
@@ -93,12 +93,12 @@ bool cut(HANDLE file) {
 // replace. A file on disk is cut to 0 bytes first, and again when the write fails.
 write_outcome write_in_place(HANDLE file, const void* bytes, std::size_t size) {
     const bool disk = GetFileType(file) == FILE_TYPE_DISK;
-    if (disk && !cut(file)) return write_outcome::create_failed;
+    if (disk && !cut(file)) return create_failed;
     if (write_all(file, bytes, size) && (!disk || win32.flush(file) != 0)) {
-        return write_outcome::written;
+        return written;
     }
     if (disk) cut(file);
-    return write_outcome::write_failed;
+    return write_failed;
 }
 
 // A file's identity: its volume's serial number and its number on the volume.
@@ -150,9 +150,9 @@ bool is_console_file(HANDLE file, std::FILE* console) {
 // The full path of path in the \\?\ form that passes MAX_PATH, as Rust's and
 // Go's standard libraries give long paths (\\?\UNC\ for a share); one already
 // in that form, or a device's (\\.\), as it is. Null when it cannot be had.
-wide_text verbatim(const wchar_t* path) {
+path_text verbatim(const wchar_t* path) {
     const DWORD size = GetFullPathNameW(path, 0, nullptr, nullptr);
-    const wide_text full = join({}, size);
+    const path_text full = join({}, size);
     const DWORD length = full ? GetFullPathNameW(path, size + 1, full.get(), nullptr) : 0;
     if (length == 0 || length > size) return nullptr;
     const std::wstring_view text{full.get(), length};
@@ -164,10 +164,10 @@ wide_text verbatim(const wchar_t* path) {
 // The name file was opened by, in the \\?\ form: its final path through every
 // link, by its drive, or its volume's GUID where it has none; where the system
 // gives neither (some volumes' drivers), the full path of name, if no link.
-wide_text full_path(HANDLE file, const wchar_t* name) {
+path_text full_path(HANDLE file, const wchar_t* name) {
     for (const DWORD flags : {DWORD{VOLUME_NAME_DOS}, DWORD{VOLUME_NAME_GUID}}) {
         const DWORD length = win32.final_path(file, nullptr, 0, flags);
-        const wide_text text = join({}, length);
+        const path_text text = join({}, length);
         if (length == 0 || !text) continue;
         const DWORD got = win32.final_path(file, text.get(), length + 1, flags);
         if (got != 0 && got <= length) return join({text.get()});
@@ -208,7 +208,7 @@ bool in_place(DWORD error) {
 // and digits no other program picks nor guesses (kept in name), its deletion
 // asked for at once: until it is complete, closing its handle (or the end of
 // the process, however it comes) removes it. The error is in GetLastError.
-handle make_new_file(std::wstring_view target, DWORD attributes, wide_text& name) {
+handle make_new_file(std::wstring_view target, DWORD attributes, path_text& name) {
     const std::wstring_view folder{target.data(), target.rfind(L'\\') + 1};
     constexpr std::size_t letters = 12;
     name = join({folder, L".glyphor-"}, letters);
@@ -240,20 +240,23 @@ handle make_new_file(std::wstring_view target, DWORD attributes, wide_text& name
 // put back under its name and made is removed: nothing, for the file to be
 // written in place, after the errors that call for it. Where the old file
 // cannot be put back, made takes its place (written); where neither can, both
-// stay (write_failed). Files that cannot be removed are made hidden.
+// stay (write_failed), and the backup's name goes to kept if the old file is
+// there. Files that cannot be removed are made hidden.
 std::optional<write_outcome> put_in_place(const wchar_t* target, const wchar_t* made,
-                                          const wchar_t* backup) {
+                                          const wchar_t* backup, path_text* kept) {
     const bool replaced = win32.replace_file(target, made, backup, 0, nullptr, nullptr) != 0;
     const DWORD error = GetLastError();
     const bool back = !replaced && win32.move_file(backup, target, 0) != 0;
     if (replaced || (!back && win32.move_file(made, target, 0) != 0)) {
         discard(backup);
-        return write_outcome::written;
+        return written;
     }
     // The name taken by neither (the old file still there is the name taken).
-    if (!back && !taken(GetLastError())) return write_outcome::write_failed;
-    if (!discard(made) || !in_place(error)) return write_outcome::write_failed;
-    return std::nullopt;
+    if (!back && !taken(GetLastError())) {
+        if (kept && GetFileAttributesW(backup) != INVALID_FILE_ATTRIBUTES) *kept = join({backup});
+        return write_failed;
+    }
+    return discard(made) && in_place(error) ? std::nullopt : std::optional{write_failed};
 }
 
 // Writes the bytes to a new file beside target (a \\?\ path) with attributes
@@ -262,54 +265,52 @@ std::optional<write_outcome> put_in_place(const wchar_t* target, const wchar_t* 
 // rename through its handle that replaces nothing. Nothing when the file is
 // to be written in place instead, or a new name was taken meanwhile.
 std::optional<write_outcome> replace(const wchar_t* target, bool found, DWORD attributes,
-                                     const void* bytes, std::size_t size) {
-    wide_text name;
+                                     const void* bytes, std::size_t size, path_text* kept) {
+    path_text name;
     handle file = make_new_file(target, attributes, name);
-    if (!file)
-        return in_place(GetLastError()) ? std::nullopt
-                                        : std::optional{write_outcome::create_failed};
+    if (!file) return in_place(GetLastError()) ? std::nullopt : std::optional{create_failed};
     // The bytes reach the disk before the name does.
     const std::size_t length = std::wcslen(target);
     const std::size_t rename_size = offsetof(FILE_RENAME_INFO, FileName) + (length + 1) * 2;
-    const wide_text backup = join({name.get(), L".old"});
+    const path_text backup = join({name.get(), L".old"});
     const std::unique_ptr<FILE_RENAME_INFO, free_deleter> rename{
         static_cast<FILE_RENAME_INFO*>(std::calloc(1, rename_size))};
     if (!backup || !rename || !write_all(file.get(), bytes, size) || win32.flush(file.get()) == 0 ||
         !set_deleted_on_close(file.get(), false)) {
-        return write_outcome::write_failed;
+        return write_failed;
     }
     if (found) {
         file.reset();
-        return put_in_place(target, name.get(), backup.get());
+        return put_in_place(target, name.get(), backup.get(), kept);
     }
     rename->FileNameLength = static_cast<DWORD>(length * sizeof(wchar_t));
     std::memcpy(rename->FileName, target, length * sizeof(wchar_t));
     if (win32.set_information(file.get(), FileRenameInfo, rename.get(),
                               static_cast<DWORD>(rename_size)) != 0) {
-        return write_outcome::written;
+        return written;
     }
     const DWORD error = GetLastError();
     if (!set_deleted_on_close(file.get(), true)) {
         file.reset();
         discard(name.get());
     }
-    return taken(error) ? std::nullopt : std::optional{write_outcome::write_failed};
+    return taken(error) ? std::nullopt : std::optional{write_failed};
 }
 
 // Writes through out, the handle name was opened as.
 write_outcome write_opened(HANDLE out, const wchar_t* name, const void* bytes, std::size_t size,
-                           std::FILE* console) {
+                           std::FILE* console, path_text* kept) {
     BY_HANDLE_FILE_INFORMATION found{};
-    if (is_console_file(out, console)) return write_outcome::create_failed;
+    if (is_console_file(out, console)) return create_failed;
     if (GetFileType(out) != FILE_TYPE_DISK) return write_in_place(out, bytes, size);
-    if (GetFileInformationByHandle(out, &found) == 0) return write_outcome::create_failed;
+    if (GetFileInformationByHandle(out, &found) == 0) return create_failed;
     // A file with other hard links would part from them if replaced. The new
     // file keeps its hidden and system attributes.
-    const wide_text target = found.nNumberOfLinks == 1 ? full_path(out, name) : nullptr;
-    constexpr DWORD kept =
+    const path_text target = found.nNumberOfLinks == 1 ? full_path(out, name) : nullptr;
+    constexpr DWORD carried =
         FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
     const std::optional<write_outcome> outcome =
-        target ? replace(target.get(), true, found.dwFileAttributes & kept, bytes, size)
+        target ? replace(target.get(), true, found.dwFileAttributes & carried, bytes, size, kept)
                : std::nullopt;
     return outcome ? *outcome : write_in_place(out, bytes, size);
 }
@@ -321,25 +322,25 @@ bool can_seek(std::FILE* file) {
 }
 
 write_outcome write_file(const wchar_t* path, const void* bytes, std::size_t size,
-                         std::FILE* console) {
+                         std::FILE* console, path_text* kept) {
     // A path of MAX_PATH characters or more is opened in its \\?\ form.
-    const wide_text full = verbatim(path);
-    if (!full) return write_outcome::create_failed;
+    const path_text full = verbatim(path);
+    if (!full) return create_failed;
     const wchar_t* const name = std::wcslen(full.get()) >= MAX_PATH + 4 ? full.get() : path;
     constexpr DWORD shared = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     const handle out{win32.create_file(name, GENERIC_WRITE, shared, nullptr, OPEN_EXISTING,
                                        FILE_ATTRIBUTE_NORMAL, nullptr)};
-    if (out) return write_opened(out.get(), name, bytes, size, console);
-    if (GetLastError() != ERROR_FILE_NOT_FOUND) return write_outcome::create_failed;
+    if (out) return write_opened(out.get(), name, bytes, size, console, kept);
+    if (GetLastError() != ERROR_FILE_NOT_FOUND) return create_failed;
     // Nothing there, as a creation removing what it makes finds (Wine shows a
     // link leading nowhere as nothing): a new file takes the name.
     handle probe{win32.create_file(full.get(), DELETE, 0, nullptr, CREATE_NEW,
                                    FILE_FLAG_DELETE_ON_CLOSE, nullptr)};
-    if (!probe && !taken(GetLastError())) return write_outcome::create_failed;
+    if (!probe && !taken(GetLastError())) return create_failed;
     const bool nothing_there = static_cast<bool>(probe);
     probe.reset();
     const std::optional<write_outcome> outcome =
-        nothing_there ? replace(full.get(), false, FILE_ATTRIBUTE_NORMAL, bytes, size)
+        nothing_there ? replace(full.get(), false, FILE_ATTRIBUTE_NORMAL, bytes, size, nullptr)
                       : std::nullopt;
     if (outcome) return *outcome;
     // A link that leads nowhere (which Wine shows as nothing), a name taken
@@ -347,8 +348,7 @@ write_outcome write_file(const wchar_t* path, const void* bytes, std::size_t siz
     // there since, and written as a file found there would be.
     const handle made{win32.create_file(name, GENERIC_WRITE, shared, nullptr, OPEN_ALWAYS,
                                         FILE_ATTRIBUTE_NORMAL, nullptr)};
-    return made ? write_opened(made.get(), name, bytes, size, console)
-                : write_outcome::create_failed;
+    return made ? write_opened(made.get(), name, bytes, size, console, kept) : create_failed;
 }
 
 }  // namespace glyphor

@@ -29,6 +29,20 @@ void print_banner() {
     std::printf("%s", banner);
 }
 
+// Names the file a failed write left the old charset in, as the console
+// shows the arguments.
+#ifdef _WIN32
+void say_kept(const wchar_t* name) {
+    const console_arguments shown{1, &name};
+    if (shown.texts() == nullptr) return say<out_of_memory>();
+    say<old_kept>(shown.texts()[0]);
+}
+#else
+void say_kept(const char* name) {
+    say<old_kept>(name);
+}
+#endif
+
 }  // namespace
 
 // On Windows the two argument tables differ in type; elsewhere they are one table.
@@ -68,7 +82,8 @@ int run(int argc, const path_char* const* args, const char* const* shown) {
 
     // A count of 0 converts but leaves the output path untouched.
     if (tile_count > 0) {
-        switch (write_charset(args[2], charset.get(), tile_count)) {
+        path_text kept;
+        switch (write_charset(args[2], charset.get(), tile_count, &kept)) {
             case write_outcome::written:
                 break;
             case write_outcome::create_failed:
@@ -76,6 +91,7 @@ int run(int argc, const path_char* const* args, const char* const* shown) {
                 return 1;
             case write_outcome::write_failed:
                 say<write_failed>(output_path);
+                if (kept) say_kept(kept.get());
                 return 1;
         }
     }

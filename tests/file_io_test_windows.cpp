@@ -207,19 +207,24 @@ void writes_each_row(const std::wstring& folder) {
             CreateFileW(name.c_str(), GENERIC_READ, 3, nullptr, OPEN_EXISTING, 0, nullptr);
         if ((row.faults & held) == 0) CloseHandle(holder);
         const file_id before = id_of(name.c_str());
-        const auto outcome = glyphor::write_file(name.c_str(), "new", 3, stdout);
+        glyphor::path_text kept;
+        const auto outcome = glyphor::write_file(name.c_str(), "new", 3, stdout, &kept);
         if ((row.faults & held) != 0) CloseHandle(holder);
         // A new file keeps the old one's hidden and system attributes, and
         // has the archive one, as CreateFileW gives every file it makes.
         const DWORD attributes =
             GetFileAttributesW(name.c_str()) & (hidden | system | FILE_ATTRIBUTE_ARCHIVE);
+        // An old file left aside while its name holds nothing is named, and only then.
+        const bool emptied = row.attributes != 0 && std::strcmp(row.kept, none) == 0;
+        const std::string aside_bytes = kept ? file(kept.get()) : none;
         check(outcome == row.outcome && file(name) == row.kept &&
                   (before == id_of(name.c_str())) == row.same &&
                   ((row.faults & linked) == 0 || file(link) == row.kept) &&
-                  leftovers(in) == row.left &&
+                  leftovers(in) == row.left && aside_bytes == (emptied ? old : none) &&
                   (row.same || outcome != written ||
                    attributes == ((row.attributes & (hidden | system)) | FILE_ATTRIBUTE_ARCHIVE)),
-              "the outcome, the bytes, the file, its links and attributes, what is left", row.name);
+              "the outcome, the bytes, the file, its links and attributes, what is left and named",
+              row.name);
         SetFileAttributesW(name.c_str(), plain);
         DeleteFileW(name.c_str());
         DeleteFileW(link.c_str());

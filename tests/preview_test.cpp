@@ -8,6 +8,8 @@
 #include <string>
 
 #include "bmp_writer.h"
+#include "charset_picture.h"
+#include "charset_text.h"
 #include "file_bytes.h"
 #include "preview_messages.h"
 #include "support.h"
@@ -39,9 +41,7 @@ struct preview : ::testing::Test {
     }
 };
 
-constexpr bmp::rgb white{255, 255, 255};
-constexpr bmp::rgb black{0, 0, 0};
-constexpr bmp::rgb dark_red{0x90, 0, 0};
+constexpr bmp::rgb white{255, 255, 255}, black{0, 0, 0}, dark_red{0x90, 0, 0};
 
 // The colour of pixel (x, y), top row 0, of a bottom-up 24-bit 256x64 picture.
 bmp::rgb pixel_at(const std::vector<std::uint8_t>& picture, int x, int y) {
@@ -74,15 +74,12 @@ TEST_F(preview, charsets_of_every_size_come_back_through_glyphor) {
         // hatched in dark red stripes two pixels wide, running down to the
         // left: not black, yet read as empty.
         int wrong = 0;
-        for (int y = 0; y < 64; ++y) {
-            for (int x = 0; x < 256; ++x) {
-                const int tile = y / 8 * 32 + x / 8;
-                const bool set =
-                    tile < tiles && (charset.data()[tile * 8 + y % 8] & (0x80U >> x % 8)) != 0;
-                const bool stripe = tile >= tiles && (x + y) % 4 < 2;
-                const bmp::rgb drawn = stripe ? dark_red : set ? white : black;
-                wrong += pixel_at(picture, x, y) == drawn ? 0 : 1;
-            }
+        for (int at = 0; at < 256 * 64; ++at) {
+            const int x = at % 256, y = at / 256, tile = y / 8 * 32 + x / 8;
+            const bool set =
+                tile < tiles && (charset.data()[tile * 8 + y % 8] & (0x80U >> x % 8)) != 0;
+            const bool stripe = tile >= tiles && (x + y) % 4 < 2;
+            wrong += pixel_at(picture, x, y) == (stripe ? dark_red : set ? white : black) ? 0 : 1;
         }
         EXPECT_EQ(wrong, 0) << "pixels not as drawn";
         ASSERT_EQ(run(GLYPHOR_PROGRAM, {"preview.bmp", "all.bin"}), 0);
@@ -164,6 +161,61 @@ TEST_F(preview, running_out_of_memory_is_reported_not_an_abort) {
     EXPECT_GT(ran_out_count, 0);
 }
 #endif
+
+// The web page's bench: a character row's pixels (colour numbers, left first) as each machine
+// shows them (C64 $D021, $D022, $D023, colour RAM; VIC-20 screen, border, auxiliary, colour
+// RAM), and what a load address means to each: a line for each value and for each warning.
+TEST(bench, machines_show_rows_by_their_rules_and_explain_an_address) {
+    // clang-format off
+    struct row { machine_colours colours; std::uint8_t bits; unsigned shown[8]; };
+    const row rows[] = {
+        {{false, false, 6, 2, 5, 14}, 0xA5, {14, 6, 14, 6, 6, 14, 6, 14}},  // hires
+        {{false, false, 0, 2, 5, 9}, 0xF0, {9, 9, 9, 9, 0, 0, 0, 0}},       // mode off: all 16
+        {{false, true, 6, 2, 5, 3}, 0x1B, {6, 6, 6, 3, 3, 6, 3, 3}},        // colour 0-7: hires
+        {{false, true, 6, 2, 5, 9}, 0x1B, {6, 6, 2, 2, 5, 5, 1, 1}},        // 00 01 10 11
+        {{false, true, 6, 2, 5, 15}, 0xE4, {7, 7, 5, 5, 2, 2, 6, 6}},       // 11: colour bits 0-2
+        {{true, false, 3, 2, 1, 6}, 0x81, {6, 3, 3, 3, 3, 3, 3, 6}},        // VIC-20 hires
+        {{true, false, 3, 2, 1, 13}, 0x1B, {3, 3, 2, 2, 5, 5, 1, 1}},       // colour 8-15: multi
+        {{true, false, 0, 10, 15, 8}, 0x6C, {2, 2, 0, 0, 15, 15, 0, 0}},    // border bits 0-2
+    };
+    struct address { unsigned at, size; int first, lines; std::vector<const char*> says; };
+    const address addresses[] = {
+        {0x2000, 2048, 0, 2, {"$D018 = $18 (POKE 53272,24) with the screen at $0400; bank 0 ($0000-$3FFF): $DD00 bits 0-1 = 3", "cannot fetch them at $2000"}},
+        {0x1000, 2048, 0, 3, {"$D018 = $14", "at $1000-$1FFF the C64's VIC sees the character ROM", "$9005 = $FC (POKE 36869,252) with the screen at $1E00 (unexpanded); $CC (204)"}},
+        {0x1C00, 512, 0, 4, {"$9005 = $FF (POKE 36869,255)"}},
+        {0x1C00, 2048, 0, 6, {"from tile 128 on, the bytes lie at $2000", "$1E00-$1FF9 covers tiles 64 on"}},
+        {0x2100, 2048, 0, 3, {"2 KiB boundary; $D018 = $18 shows the one at $2000"}},
+        {0xF800, 2048, 0, 2, {"$D018 = $1E (POKE 53272,30) with the screen at $C400; bank 3 ($C000-$FFFF): $DD00 bits 0-1 = 0"}},
+        {0xC000, 2048, 0, 3, {"$D018 = $10", "share $C400-$C7E7"}},
+        {0x9800, 2048, 0, 3, {"bank 2", "at $9000-$9FFF"}},
+        {0x0000, 2048, 64, 4, {"$9005 = $F8 (POKE 36869,248)", "from tile 192 on", "share $0400-$07E7"}},
+    };
+    // clang-format on
+    std::vector<std::uint8_t> charset = test::random_bytes(2048);
+    int tile = 0;  // each row in row 5 of a tile of its own
+    for (const row& r : rows) {
+        charset[static_cast<std::size_t>(tile = (tile + 37) % 256) * 8 + 5] = r.bits;
+        const bmp::rgb_image image = draw_charset_on(r.colours, charset.data(), 256);
+        for (int x = 0; x < 8; ++x)
+            EXPECT_TRUE(image.at(tile % 32 * 8 + x, tile / 32 * 8 + 5) ==
+                        machine_rgb(r.colours.vic20, r.shown[x]))
+                << "tile " << tile << " pixel " << x;
+    }
+    char text[2048];
+    for (const address& a : addresses) {
+        text_out out{text, sizeof text};
+        explain_address(out, a.at, a.size, a.first, false);
+        explain_address(out, a.at, a.size, a.first, true);
+        const std::string said(text, out.size);
+        for (const char* part : a.says) EXPECT_NE(said.find(part), std::string::npos) << said;
+        EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), a.lines) << said;
+    }
+    // Tile 37 (row 5 $A5 above) of a file of tiles 10 to 199 loaded at $2000.
+    text_out about{text, sizeof text};
+    describe_tile(about, charset.data(), 200, 37, {10, 190, 0x2000});
+    EXPECT_NE(std::string(text).find("Offset 218 in the file, address $20D8\n"), std::string::npos);
+    EXPECT_NE(std::string(text).find("\n$A5 %10100101\n"), std::string::npos) << text;
+}
 
 }  // namespace
 }  // namespace glyphor

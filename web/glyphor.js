@@ -21,10 +21,14 @@
   const hex = (value, digits) => `$${value.toString(16).toUpperCase().padStart(digits, '0')}`;
 
   // reading: the file being read ('' for none); source: the file whose
-  // tileset the module holds; tile: the tile last pointed at (-1 for none).
-  const view = { reading: '', source: '', tile: -1 };
+  // tileset the module holds; unused: how many files dropped with it were not
+  // read; selection: the tile last pointed at, touched or moved to by keyboard
+  // and the picture it was on ({ tile, on: 'tileset' or 'preview' }), null for
+  // none; dragging: a file is held over the page.
+  const view = { reading: '', source: '', unused: 0, selection: null, dragging: false };
   let latest = 0; // the last file chosen or dropped; only its outcome is shown
   let download = '';
+  let sourceLink = '';
 
   // The load address field: empty for none, else $2000, 0x2000 or 8192.
   const loadAddress = (field, size) => {
@@ -44,11 +48,19 @@
     return { address: value };
   };
 
-  // The character the machine's ROM shows for screen codes 0 to 63.
-  const screenCodes = '@ABCDEFGHIJKLMNOPQRSTUVWXYZ[£]↑← !"#$%&\'()*+,-./0123456789:;<=>?';
-  const tileLine = (tile) => `Tile ${tile} (${hex(tile, 2)})` + (tile >= 64 ? ''
-    : `: screen code character ${tile === 32 ? 'space' : screenCodes[tile]}`);
-
+  // A text the module leaves, up to its NUL.
+  const cText = (at) => text(at, new Uint8Array(m.memory.buffer, at).indexOf(0));
+  // The bench's choices: each view's colours (background, $D022 or border,
+  // $D023 or auxiliary, character), the first tile saved, its load address.
+  const views = [[0, 2, 3, 1], [0, 2, 3, 9], [0, 2, 1, 11]];
+  const bench = { first: 0, origin: -1 };
+  const names = 'black white red cyan purple green blue yellow'.split(' ');
+  const extra = ['orange brown light_red dark_grey grey light_green light_blue light_grey',
+                 'orange light_orange pink light_cyan light_purple light_green light_blue light_yellow'];
+  const roles = [['Background $D021', '', '', 'Character'],
+    ['$D021 (00)', '$D022 (01)', '$D023 (10)', 'Character (11)'],
+    ['Screen (00)', 'Border (01)', 'Auxiliary (11)', 'Character (10)']];
+  let shownView = -1;
   const picture = (canvas, at) => {
     canvas.hidden = at === 0;
     if (at === 0) return;
@@ -75,68 +87,163 @@
     }
   };
 
-  // The tile last pointed at, named and outlined on both pictures.
+  // The selected tile, outlined on both pictures and named just under the
+  // picture it was selected on, in room kept for it, so that it is in view
+  // there on a phone and nothing moves.
   const mark = () => {
-    const shown = view.tile >= 0 && !$('pictures').hidden;
+    const { selection } = view;
+    const shown = selection !== null && !$(selection.on).hidden;
     $('tile').hidden = !shown;
-    $('tile').textContent = shown ? tileLine(view.tile) : '';
+    // The tile named under the picture; its place and bytes too in the bench.
+    const about = shown ? cText(m.glyphor_tile(selection.tile, bench.first, bench.origin)) : '';
+    $('tile').textContent = about.split('\n')[0];
+    $('inspector').hidden = !shown;
+    $('inspector').textContent = about;
+    if (shown) $(selection.on).closest('figure').querySelector('.slot').append($('tile'));
     for (const box of document.querySelectorAll('.mark')) {
       box.hidden = !shown;
-      Object.assign(box.style, { left: `${(view.tile % 32) * 3.125}%`,
-                                 top: `${Math.floor(view.tile / 32) * 12.5}%`,
-                                 width: '3.125%', height: '12.5%' });
+      if (shown) {
+        Object.assign(box.style, { left: `${(selection.tile % 32) * 3.125}%`,
+                                   top: `${Math.floor(selection.tile / 32) * 12.5}%`,
+                                   width: '3.125%', height: '12.5%' });
+      }
     }
   };
+
+  const drag = () => { $('drop-hint').hidden = !view.dragging; };
 
   const render = () => {
     const reading = view.reading !== '';
     $('results').setAttribute('aria-busy', String(reading));
     $('working').textContent = reading ? `Reading ${view.reading}…` : '';
     $('source').textContent = view.source;
+    $('unused').textContent = view.unused === 0 ? ''
+      : ` (the first of ${view.unused + 1} files dropped; the others are not read)`;
     $('source-line').hidden = reading || view.source === '';
+    drag();
 
     // An empty count field is the count left out: 256.
     const count = $('count').value;
     give(m.glyphor_count, new TextEncoder().encode(count === '' ? '256' : count));
-    m.glyphor_convert();
+    const failed = m.glyphor_convert() !== 0;
     $('count').setAttribute('aria-invalid', String(m.glyphor_count_refused() !== 0));
-    $('message').value = text(m.glyphor_message(), m.glyphor_message_size());
+    // The count as glyphor read it, where that is not what was typed.
+    const read = m.glyphor_count_read();
+    $('count-note').textContent = read >= 0 && count !== '' && count !== String(read)
+      ? `read as ${read}` : '';
+    const message = text(m.glyphor_message(), m.glyphor_message_size());
+    $('message').value = message;
+    // glyphor's errors look like errors and are announced at once.
+    const error = failed && message !== '';
+    $('message').classList.toggle('error', error);
+    $('message').setAttribute('aria-live', error ? 'assertive' : 'polite');
     const tileset = m.glyphor_tileset();
     const preview = m.glyphor_preview();
     picture($('tileset'), tileset);
     picture($('preview'), preview);
     $('pictures').hidden = tileset === 0 && preview === 0;
     const name = new TextDecoder().decode(memory(m.glyphor_output_name(), 1024)).split('\0')[0];
+    const size = m.glyphor_charset_size();
+    // The first tile saved: empty for 0.
+    const tiles = size / 8;
+    const typed = $('first').value.trim();
+    const first = typed === '' ? 0 : /^[0-9]+$/.test(typed) ? Number(typed) : NaN;
+    const firstError = !(first < Math.max(tiles, 1)) &&
+      `First tile ${typed}: write a tile number from 0 to ${Math.max(tiles - 1, 0)}`;
+    $('first').setAttribute('aria-invalid', String(!!firstError));
+    $('first-error').hidden = !firstError;
+    $('first-error').textContent = firstError || '';
+    const load = loadAddress($('address').value, firstError ? size : size - first * 8);
+    const file = load.address === undefined ? name : name.replace(/\.bin$/, '.prg');
     $('tileset').setAttribute('aria-label', `The tileset ${view.source}: 32 by 8 tiles`);
-    $('preview').setAttribute('aria-label', `The charset ${name}, drawn from its bytes`);
-    mark();
-    layout();
+    $('preview').setAttribute('aria-label', `The charset ${file}, drawn from its bytes`);
 
     if (download) URL.revokeObjectURL(download);
     download = '';
     const save = $('save');
     save.removeAttribute('href');
     save.hidden = true;
-    const size = m.glyphor_charset_size();
-    const load = loadAddress($('address').value, size);
     $('address').setAttribute('aria-invalid', String(load.error !== undefined));
     $('address-error').hidden = load.error === undefined;
     $('address-error').textContent = load.error ?? '';
-    if (size === 0 || load.error) return;
-    const charset = memory(m.glyphor_charset(), size);
+    bench.first = firstError ? 0 : first;
+    bench.origin = load.address ?? -1;
+    mark();
+    machine();
+    $('explain').hidden = load.address === undefined || tiles === 0;
+    $('explain').textContent = $('explain').hidden ? ''
+      : cText(m.glyphor_address(load.address, bench.first, $('view').selectedIndex >> 1));
+    const source = $('source-text');
+    source.value = tiles ? cText(m.glyphor_source($('dialect').selectedIndex, bench.first,
+                                                  bench.origin)) : '';
+    const saveSource = $('source-save');
+    saveSource.hidden = tiles === 0;
+    if (sourceLink) URL.revokeObjectURL(sourceLink);
+    sourceLink = URL.createObjectURL(new Blob([source.value]));
+    saveSource.href = sourceLink;
+    saveSource.download = name.replace(/\.bin$/, `-${$('dialect').value}.s`);
+    $('bench').hidden = tiles === 0;
+    layout();
+    // The page's own line on what it offers, beside glyphor's words, which
+    // name the charset as written without an address and say "genere" for 0
+    // tiles too.
+    const offer = (line) => {
+      $('offer').hidden = message === '';
+      $('offer').textContent = line;
+    };
+    if (error) return offer('Nothing offered. glyphor made no charset.');
+    if (load.error) return offer(`Nothing offered. ${load.error}.`);
+    if (size === 0) return offer('Nothing offered. A count of 0 makes no file.');
+    if (firstError) return offer(`Nothing offered. ${firstError}.`);
+    const charset = memory(m.glyphor_charset() + first * 8, size - first * 8);
     let bytes = charset.slice();
-    let file = name;
     if (load.address !== undefined) {
-      bytes = new Uint8Array(size + 2);
+      bytes = new Uint8Array(charset.length + 2);
       bytes.set([load.address & 0xFF, load.address >> 8]);
       bytes.set(charset, 2);
-      file = name.replace(/\.bin$/, '.prg');
     }
     download = URL.createObjectURL(new Blob([bytes]));
     save.href = download;
     save.download = file;
     save.textContent = `Download ${file}`;
     save.hidden = false;
+    offer(`Offered: ${file}, ${bytes.length.toLocaleString('en')} bytes` +
+          (load.address === undefined ? ''
+            : `, for ${hex(load.address, 4)}-${hex(load.address + charset.length - 1, 4)}`) +
+          (first ? `, tiles ${first} to ${tiles - 1}` : ''));
+  };
+
+  // The machine's view, its colour fields named for it and its options for
+  // its palette.
+  const machine = () => {
+    const at = $('view').selectedIndex;
+    const colours = views[at];
+    if (at !== shownView) {
+      shownView = at;
+      $('colours').replaceChildren(...colours.map((value, field) => {
+        const label = document.createElement('label');
+        label.textContent = `${roles[at][field]} `;
+        label.hidden = roles[at][field] === '';
+        const select = document.createElement('select');
+        // The VIC-20's border has 8 colours.
+        select.append(...names.concat(extra[at >> 1].split(' '))
+          .slice(0, at === 2 && field === 1 ? 8 : 16)
+          .map((colour, number) => new Option(at && field === 3 && number > 7
+            ? `${number}: multicolour, ${names[number - 8]}` : `${number} ${colour.replace('_', ' ')}`,
+          number)));
+        select.value = value;
+        select.addEventListener('input', () => {
+          colours[field] = Number(select.value);
+          render();
+        });
+        label.append(select);
+        return label;
+      }));
+    }
+    const at0 = m.glyphor_machine(at >> 1, at & 1, ...colours);
+    picture($('machine'), at0);
+    $('machine').setAttribute('aria-label', `The charset as the ${$('view').value} shows it`);
+    $('machine-caption').textContent = `As the ${$('view').value} shows it: choose the colours above`;
   };
 
   // An image's size as its own header gives it (PNG, GIF, WebP, JPEG), for
@@ -180,11 +287,10 @@
   // drawn over black without colour management, and its pixels go instead.
   // One the browser cannot decode goes with the size its header gives, if
   // that is not the tileset's, else as it is.
-  const take = async (file) => {
+  const take = async (file, unused = 0) => {
     const token = ++latest;
     m.glyphor_forget();
-    view.reading = file.name;
-    view.source = '';
+    Object.assign(view, { reading: file.name, source: '', unused, selection: null });
     render();
     const done = () => {
       view.reading = '';
@@ -200,8 +306,12 @@
       m.glyphor_unreadable();
       return done();
     }
+    // An image whose header gives another size than the tileset's is
+    // refused from it, undecoded: a browser may take seconds over a big one.
+    const header = headerSize(bytes);
+    const tileSized = (size) => size[0] === 256 && size[1] === 64;
     let image = null;
-    if (bytes[0] !== 0x42 || bytes[1] !== 0x4d) {
+    if ((bytes[0] !== 0x42 || bytes[1] !== 0x4d) && (!header || tileSized(header))) {
       image = await createImageBitmap(new Blob([bytes]), {
         colorSpaceConversion: 'none', premultiplyAlpha: 'none'
       }).catch(() => null);
@@ -211,8 +321,8 @@
       return;
     }
     give(m.glyphor_name, new TextEncoder().encode(file.name));
-    const size = image ? [image.width, image.height] : headerSize(bytes);
-    if (!size || (!image && size[0] === 256 && size[1] === 64)) {
+    const size = image ? [image.width, image.height] : header;
+    if (!size || (!image && tileSized(size))) {
       give(m.glyphor_file, bytes);
       return done();
     }
@@ -232,28 +342,74 @@
     done();
   };
 
-  // The tile under the pointer, or the last one touched.
+  const select = (tile, on) => {
+    view.selection = { tile, on };
+    mark();
+  };
+  // The tile under the pointer, or under the finger as it moves across the
+  // picture (which leaves vertical swipes to the page: touch-action).
   const point = (event) => {
     const box = event.currentTarget.getBoundingClientRect();
     const column = Math.floor(((event.clientX - box.left) / box.width) * 32);
     const row = Math.floor(((event.clientY - box.top) / box.height) * 8);
     if (column < 0 || column > 31 || row < 0 || row > 7) return;
-    view.tile = row * 32 + column;
-    mark();
+    select(row * 32 + column, event.currentTarget.id);
   };
+  // By keyboard: a picture in focus selects a tile there; the arrows move it.
+  const steps = { ArrowLeft: -1, ArrowRight: 1, ArrowUp: -32, ArrowDown: 32 };
   for (const canvas of document.querySelectorAll('canvas')) {
+    canvas.tabIndex = 0;
     canvas.addEventListener('pointermove', point);
     canvas.addEventListener('pointerdown', point);
+    canvas.addEventListener('focus', () => select(view.selection?.tile ?? 0, canvas.id));
+    canvas.addEventListener('keydown', (event) => {
+      if (!(event.key in steps)) return;
+      event.preventDefault();
+      select((view.selection.tile + steps[event.key] + 256) % 256, canvas.id);
+    });
   }
+  // Space on the download, as on a button.
+  $('save').addEventListener('keydown', (event) => {
+    if (event.key !== ' ') return;
+    event.preventDefault();
+    $('save').click();
+  });
 
   render();
   window.addEventListener('resize', layout);
   $('file').addEventListener('change', () => $('file').files[0] && take($('file').files[0]));
   $('count').addEventListener('input', render);
-  $('address').addEventListener('input', render);
+  for (const id of ['address', 'first', 'view', 'dialect']) $(id).addEventListener('input', render);
+  $('vic20').addEventListener('click', () => {
+    $('count').value = '64';
+    $('address').value = '$1C00';
+    $('first').value = '';
+    $('view').selectedIndex = 2;
+    render();
+  });
+  // Copied from the selected text, which every engine still does at once,
+  // else through the clipboard's interface.
+  $('copy').addEventListener('click', () => {
+    const source = $('source-text');
+    source.select();
+    if (!document.execCommand('copy')) navigator.clipboard?.writeText(source.value);
+  });
+  // A file held over the page is told where it goes; dragenter and
+  // dragleave come in pairs, one for each element entered.
+  let held = 0;
+  const hold = (change) => (event) => {
+    held = Math.max(0, held + change);
+    view.dragging = held > 0 && [...(event.dataTransfer?.types ?? [])].includes('Files');
+    drag();
+  };
+  document.addEventListener('dragenter', hold(1));
+  document.addEventListener('dragleave', hold(-1));
   document.addEventListener('dragover', (event) => event.preventDefault());
   document.addEventListener('drop', (event) => {
     event.preventDefault();
+    held = 0;
+    view.dragging = false;
+    drag();
     const file = event.dataTransfer.files[0];
     if (!file) return;
     // The file field names the file the results are of.
@@ -262,7 +418,8 @@
     } catch {
       // A browser that will not set it: the results name the file.
     }
-    take(file);
+    take(file, event.dataTransfer.files.length - 1);
   });
+  performance.mark('ready');
   document.body.dataset.ready = 'yes';
 })();

@@ -16,6 +16,7 @@
 
 #include "bmp_writer.h"
 #include "charset_picture.h"
+#include "charset_text.h"
 #include "charset_writer.h"
 #include "geometry.h"
 #include "messages.h"
@@ -68,10 +69,14 @@ struct state {
     charset_buffer charset;
     std::size_t charset_bytes = 0;
     bool count_refused = false;
+    int count_read = -1;  // the count as read, -1 when refused
     bool has_tileset = false;
     bool has_preview = false;
     picture tileset_picture = {};
     picture preview_picture = {};
+    // The bench's last view and text.
+    picture machine_picture = {};
+    char text[20480] = {};
 };
 state page;
 
@@ -122,14 +127,34 @@ void show_tileset(const tileset& tiles) {
     page.has_tileset = true;
 }
 
-void show_preview(std::size_t tiles) {
-    const bmp::rgb_image image = draw_charset(page.charset.get(), tiles);
+void show_picture(picture& to, const bmp::rgb_image& image) {
     for (int y = 0; y < tileset_height; ++y) {
         for (int x = 0; x < tileset_width; ++x) {
-            put_rgba(page.preview_picture, x, y, image.at(x, y));
+            put_rgba(to, x, y, image.at(x, y));
         }
     }
+}
+
+void show_preview(std::size_t tiles) {
+    show_picture(page.preview_picture, draw_charset(page.charset.get(), tiles));
     page.has_preview = true;
+}
+
+// The charset's tile count, and the page's first tile within it.
+int packed_tiles() {
+    return static_cast<int>(page.charset_bytes / bytes_per_tile);
+}
+int clamped_first(int first) {
+    return std::clamp(first, 0, packed_tiles());
+}
+
+// The bench's text, written afresh by write.
+template <typename Write>
+const char* bench_text(Write write) {
+    text_out out{page.text, sizeof page.text};
+    page.text[0] = '\0';
+    write(out);
+    return page.text;
 }
 
 // A BMP of the decoded image, as ImageMagick's "-type truecolor bmp:" writes
@@ -181,15 +206,15 @@ int convert() {
     page.has_preview = false;
     name_output();
 
+    // glyphor refuses a count before it opens the tileset, and says only
+    // that; the page still shows the tileset, which does not depend on it.
     const std::optional<int> tile_count = read_tile_count(page.count.text());
+    page.count_read = tile_count.value_or(-1);
     page.count_refused = !tile_count;
-    if (!tile_count) {
-        say<count_range>();
-        return 1;
-    }
+    if (!tile_count) say<count_range>();
     if (page.kind == input_kind::none) return 1;
     if (page.kind == input_kind::unreadable) {
-        say<open_failed>(page.name.text());
+        if (tile_count) say<open_failed>(page.name.text());
         return 1;
     }
 
@@ -197,7 +222,7 @@ int convert() {
     if (page.kind == input_kind::image) {
         if (page.image_width == tileset_width && page.image_height == tileset_height &&
             !page.input.bytes) {
-            say<out_of_memory>();  // no room was made for the pixels
+            if (tile_count) say<out_of_memory>();  // no room was made for the pixels
             return 1;
         }
         decoded = image_as_bmp();
@@ -205,6 +230,10 @@ int convert() {
     tileset tiles = page.kind == input_kind::image
                         ? read_bytes(decoded.data(), decoded.size())
                         : read_bytes(page.input.bytes.get(), page.input.size);
+    if (!tile_count) {
+        if (tiles.outcome == load_outcome::loaded) show_tileset(tiles);
+        return 1;
+    }
     if (say_load_failure(print, tiles, page.name.text())) return 1;
     show_tileset(tiles);
     page.charset = pack_charset(tiles.pixels.get(), tiles.order, *tile_count);
@@ -281,6 +310,10 @@ GLYPHOR_EXPORT(glyphor_message_size) std::size_t glyphor_message_size() {
 GLYPHOR_EXPORT(glyphor_count_refused) int glyphor_count_refused() {
     return page.count_refused ? 1 : 0;
 }
+// The count as glyphor read the field's text (0 to 256), -1 when refused.
+GLYPHOR_EXPORT(glyphor_count_read) int glyphor_count_read() {
+    return page.count_read;
+}
 GLYPHOR_EXPORT(glyphor_charset) const std::uint8_t* glyphor_charset() {
     return page.charset.get();
 }
@@ -295,4 +328,47 @@ GLYPHOR_EXPORT(glyphor_tileset) const std::uint8_t* glyphor_tileset() {
 }
 GLYPHOR_EXPORT(glyphor_preview) const std::uint8_t* glyphor_preview() {
     return page.has_preview ? page.preview_picture : nullptr;
+}
+
+// The bench: what the page shows of the tiles first on of the last charset,
+// saved with the load address origin (-1 for none). Texts end with a NUL.
+GLYPHOR_EXPORT(glyphor_source)
+const char* glyphor_source(int language, int first, long origin) {
+    return glyphor::bench_text([&](glyphor::text_out& out) {
+        first = glyphor::clamped_first(first);
+        glyphor::write_source(out, static_cast<glyphor::dialect>(language & 3), page.charset.get(),
+                              {first, glyphor::packed_tiles() - first, origin});
+    });
+}
+GLYPHOR_EXPORT(glyphor_tile)
+const char* glyphor_tile(int tile, int first, long origin) {
+    return glyphor::bench_text([&](glyphor::text_out& out) {
+        first = glyphor::clamped_first(first);
+        glyphor::describe_tile(out, page.charset.get(), glyphor::packed_tiles(), tile & 255,
+                               {first, glyphor::packed_tiles() - first, origin});
+    });
+}
+GLYPHOR_EXPORT(glyphor_address)
+const char* glyphor_address(unsigned address, int first, int vic20) {
+    return glyphor::bench_text([&](glyphor::text_out& out) {
+        first = glyphor::clamped_first(first);
+        glyphor::explain_address(out, address & 0xFFFFU,
+                                 static_cast<unsigned>(glyphor::packed_tiles() - first) * 8U, first,
+                                 vic20 != 0);
+    });
+}
+// The charset as the machine shows it (see machine_colours); null when there
+// is no charset.
+GLYPHOR_EXPORT(glyphor_machine)
+const std::uint8_t* glyphor_machine(int vic20, int multicolour, int background, int extra1,
+                                    int extra2, int character) {
+    if (!page.has_preview) return nullptr;
+    const auto colour = [](int value) { return static_cast<std::uint8_t>(value & 15); };
+    const glyphor::machine_colours colours{vic20 != 0,     multicolour != 0, colour(background),
+                                           colour(extra1), colour(extra2),   colour(character)};
+    glyphor::show_picture(
+        page.machine_picture,
+        glyphor::draw_charset_on(colours, page.charset.get(),
+                                 static_cast<std::size_t>(glyphor::packed_tiles())));
+    return page.machine_picture;
 }

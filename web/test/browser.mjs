@@ -82,22 +82,24 @@ export async function chromium(file) {
            `--user-data-dir=${profile}`],
   });
   const cdp = await browser.target().createCDPSession();
-  await cdp.send('Browser.setDownloadBehavior',
-                 { behavior: 'allow', downloadPath: downloads, eventsEnabled: true });
-  // Saves the download as a user's click does; the file it saved.
+  // Saves the download as a user's click does, into a folder of its own (none
+  // removed while the browser may still be at work in it); the file it saved.
+  let saves = 0;
   const saveAs = async (page) => {
-    rmSync(downloads, { recursive: true, force: true });
+    const folder = join(downloads, String(saves += 1));
+    await cdp.send('Browser.setDownloadBehavior',
+                   { behavior: 'allow', downloadPath: folder, eventsEnabled: true });
     const done = new Promise((finish) => {
       cdp.on('Browser.downloadProgress', function progress(event) {
-        if (event.state !== 'completed') return;
+        if (event.state === 'inProgress') return;
         cdp.off('Browser.downloadProgress', progress);
-        finish();
+        finish(event.state);
       });
     });
     await page.click('#save');
-    await done;
-    const [name] = readdirSync(downloads);
-    return { name, bytes: readFileSync(join(downloads, name)) };
+    if (await done !== 'completed') return { name: 'a download canceled', bytes: [] };
+    const [name] = readdirSync(folder);
+    return { name, bytes: readFileSync(join(folder, name)) };
   };
   return opened({
     ...onPage(file, await browser.newPage(), saveAs),
@@ -179,12 +181,15 @@ export async function settled(name = '') {
 // may instead fail ('gone', a file removed since), take some ms, or wait for
 // window.release() ('held'), as a large file's does; the drop's data is then a
 // plain object, as a browser's own would not keep the file's changed reader.
+// 'drop+' drops another file with it; 'over' holds it over the page.
 function dropFile(fileName, content, how) {
   const file = new File([new Uint8Array(content)], fileName);
-  if (how === 'drop') {
+  if (['drop', 'drop+', 'over'].includes(how)) {
     const transfer = new DataTransfer();
     transfer.items.add(file);
-    return document.dispatchEvent(new DragEvent('drop', { dataTransfer: transfer, bubbles: true }));
+    if (how === 'drop+') transfer.items.add(new File([], 'another.bmp'));
+    return document.body.dispatchEvent(new DragEvent(how === 'over' ? 'dragenter' : 'drop',
+                                                     { dataTransfer: transfer, bubbles: true }));
   }
   const read = how === 'gone'
     ? () => Promise.reject(new DOMException('gone', 'NotReadableError'))
@@ -203,7 +208,7 @@ function dropFile(fileName, content, how) {
 // new choice, as a user's second choice is), or dropped with its reading as
 // dropFile takes it; then waits for its outcome, unless the reading is slow.
 export async function give(driver, file, how = 'choose') {
-  const waits = how !== 'held' && (typeof how !== 'number' || how === 0);
+  const waits = !['held', 'over'].includes(how) && (typeof how !== 'number' || how === 0);
   await driver.run((clear) => {
     document.getElementById('file').value = '';
     if (clear) document.getElementById('message').value = '';

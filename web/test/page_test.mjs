@@ -10,11 +10,11 @@
 // files and cases.json that make_cases wrote. ImageMagick's convert makes the
 // images and runs the recipe.
 import { execFileSync } from 'node:child_process';
-import { mkdtempSync, readFileSync, rmSync } from 'node:fs';
+import { mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join, resolve } from 'node:path';
 import { canvasPixels, chromium, give, pageRun, settled, typeIn } from './browser.mjs';
-import { programs } from './programs.mjs';
+import { png, programs } from './programs.mjs';
 
 const [pageFile, bin, casesDir] = process.argv.slice(2).map((path) => resolve(path));
 const work = mkdtempSync(join(tmpdir(), 'glyphor-web-'));
@@ -28,11 +28,15 @@ const { expectEqual, summary, put, pixels, compare, programRun, shellWord, glyph
 function pageState() {
   const $ = (id) => document.getElementById(id);
   const parts = ['working', 'source-line', 'save', 'pictures', 'tileset', 'preview',
-                 'address-error', 'tile'];
+                 'address-error', 'tile', 'drop-hint'];
   return {
     shown: parts.filter((id) => $(id).getBoundingClientRect().height > 0).join(' '),
     message: $('message').value,
-    source: $('source').textContent,
+    source: $('source-line').textContent.replace(/^From /, ''),
+    offer: $('offer').hidden ? '' : $('offer').textContent,
+    note: $('count-note').textContent,
+    alarm: `${$('message').className} ${$('message').getAttribute('aria-live')}`,
+    choice: document.querySelector('label[for=file]').textContent,
     field: $('file').files[0]?.name ?? '',
     busy: $('results').getAttribute('aria-busy'),
     working: $('working').textContent,
@@ -58,21 +62,17 @@ const contrast = (one, two) => {
   return (light + 0.05) / (dark + 0.05);
 };
 
-// The CRC of a PNG chunk's type and data.
-function crc32(bytes) {
-  let crc = 0xFFFFFFFF;
-  for (const byte of bytes) {
-    crc ^= byte;
-    for (let bit = 0; bit < 8; bit += 1) crc = (crc >>> 1) ^ (0xEDB88320 & -(crc & 1));
-  }
-  return (crc ^ 0xFFFFFFFF) >>> 0;
-}
-
 const driver = await chromium(pageFile);
 const { page, browser } = driver;
 // The page's outcome for a file given with this count, against the program's.
 const check = async (what, file, count, expected, how, on = driver) => compare(
   what, await pageRun(on, file, count, how), file, expected);
+// An element's box, and the middle of a tile in a picture's box.
+const rect = (id) => page.$eval(`#${id}`, (element) => element.getBoundingClientRect().toJSON());
+const character = ': screen code character ';
+const sleep = (ms) => () => new Promise((done) => { setTimeout(done, ms); });
+const tileAt = (box, tile) => [box.left + ((tile % 32) + 0.5) * (box.width / 32),
+                               box.top + (Math.floor(tile / 32) + 0.5) * (box.height / 8)];
 try {
   page.on('pageerror', (error) => expectEqual('an error in the page', error.message, ''));
 
@@ -92,7 +92,6 @@ try {
   const near = join(casesDir, 'near.bmp');
   const convert = (...args) => execFileSync('convert', args, { cwd: work });
   convert(near, 'near.png');
-  const nearPng = readFileSync(join(work, 'near.png'));
   // near.png holds the gamma and chromaticity chunks ImageMagick writes (gamma
   // 1/2.2); profile.png an L* profile instead (embedded as it is, the image
   // having none to convert from). Either, applied, moves pixels across the
@@ -132,18 +131,15 @@ try {
     await driver.run(settled);
   };
   const field = (id, value) => () => driver.run(typeIn, id, value);
-  const sleep = (ms) => () => new Promise((done) => { setTimeout(done, ms); });
+  const hover = (tile) => async () => page.mouse.move(...tileAt(await rect('tileset'), tile))
+    .then(() => page.mouse.move(0, 0));
   // The sample's header, saying 40000x40000 pixels, and nothing after it.
   const bmpHeader = Buffer.from(readFileSync(sample).subarray(0, 54));
   bmpHeader.writeInt32LE(40000, 18);
   bmpHeader.writeInt32LE(40000, 22);
-  // near.png's header, saying 40000x40000 pixels, too big for a browser.
-  const hugePng = Buffer.from(nearPng);
-  hugePng.writeUInt32BE(40000, 16);
-  hugePng.writeUInt32BE(40000, 20);
-  hugePng.writeUInt32BE(crc32(hugePng.subarray(12, 29)), 29);
   const [huge, hugeBmp, broken, hugeGif] = [
-    ['huge.png', hugePng], ['huge.bmp', bmpHeader], ['broken.png', nearPng.subarray(0, 60)],
+    ['huge.png', png(40000, 40000)], ['huge.bmp', bmpHeader],
+    ['broken.png', readFileSync(join(work, 'near.png')).subarray(0, 60)],
     // A GIF that says it is 40000x40000 pixels.
     ['huge.gif', Buffer.from([0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x40, 0x9C, 0x40, 0x9C, 0, 0,
                               0, 0x2C, 0, 0, 0, 0, 0x40, 0x9C, 0x40, 0x9C, 0, 2, 2, 0x4C, 1, 0,
@@ -154,18 +150,27 @@ try {
   const pictures = 'source-line pictures tileset preview';
   const stateCases = [
     ['before any file', [],
-     { shown: '', message: '', busy: 'false', count: 'false', told: 'fr / polite / The charset ' +
+     { shown: '', message: '', busy: 'false', count: 'false', offer: '', alarm: ' polite',
+       choice: 'Tileset (a 24-bit BMP, or a PNG, GIF or WebP)', told: 'fr / polite / The charset ' +
        'drawn from its bytes, white on black; tiles beyond the count are hatched dark red' }],
     ['the sample', [choose(sample)],
      { shown: all, message: said(sample), source: 'tileset.bmp', field: 'tileset.bmp',
-       names: 'The tileset tileset.bmp: 32 by 8 tiles / The charset tileset.bin, drawn from its ' +
-       'bytes' }],
+       offer: 'Offered: tileset.bin, 2,048 bytes', names: 'The tileset tileset.bmp: 32 by 8 ' +
+       'tiles / The charset tileset.bin, drawn from its bytes' }],
     ['the sample, then a text file', [choose(sample), choose(notes)],
-     { shown: 'source-line', message: said(notes), source: 'notes.txt' }],
+     { shown: 'source-line', message: said(notes), source: 'notes.txt', alarm: 'error assertive',
+       offer: 'Nothing offered. glyphor made no charset.' }],
     ['the sample, then count -1', [choose(sample), field('count', '-1')],
-     { shown: 'source-line', message: said(sample, '-1'), count: 'true' }],
-    ['the sample, then count 0', [choose(sample), field('count', '0')],
-     { shown: pictures, message: said(sample, '0'), count: 'false' }],
+     { shown: 'source-line pictures tileset', message: said(sample, '-1'), count: 'true' }],
+    ...[['0', ''], ['$40', 'read as 0'], ['1e2', 'read as 1', 'Offered: tileset.bin, 8 bytes']]
+      .map(([count, note, offer = 'Nothing offered. A count of 0 makes no file.']) => [
+        `the sample, then count ${count}`, [choose(sample), field('count', count)],
+        { message: said(sample, count), count: 'false', note, offer, alarm: ' polite',
+          shown: count === '1e2' ? all : pictures }]),
+    ['two files dropped at once', [drop(sample, 'drop+')],
+     { source: 'tileset.bmp (the first of 2 files dropped; the others are not read)' }],
+    ['a tile pointed at, then a file', [choose(sample), hover(42), choose(sample)], { tile: '' }],
+    ['a file held over the page', [drop(sample, 'over')], { shown: 'drop-hint' }],
     ['the sample, then the count emptied',
      [choose(sample), field('count', '9'), field('count', '')],
      { shown: all, message: said(sample) }],
@@ -181,15 +186,17 @@ try {
     ['a GIF too big for the browser', [drop(hugeGif)], { message: said(hugeBmp) }],
     ['a broken PNG', [drop(broken)], { message: said(broken) }],
     ['a load address above $FFFF', [choose(sample), field('address', '$10000')],
-     { shown: `${pictures} address-error`, address: 'true',
-       error: 'Load address $10000 is above $FFFF' }],
+     { shown: `${pictures} address-error`, address: 'true', error: 'Load address $10000 is ' +
+       'above $FFFF', offer: 'Nothing offered. Load address $10000 is above $FFFF.' }],
     ['a load address the charset runs past $FFFF from', [choose(sample), field('address', '63489')],
      { shown: `${pictures} address-error`, address: 'true', error: 'Load address $F801: the ' +
        "charset's 2048 bytes would run past $FFFF (the last address that fits them is $F800)" }],
     ['a load address that is no number', [field('address', '2000h')],
      { shown: 'address-error', error: 'Load address 2000h: write it as $2000, 0x2000 or 8192' }],
     ['a load address that fits', [choose(sample), field('address', '$f800')],
-     { shown: all, address: 'false', error: '' }],
+     { shown: all, address: 'false', error: '', offer: 'Offered: tileset.prg, 2,050 bytes, for ' +
+       '$F800-$FFFF', names: 'The tileset tileset.bmp: 32 by 8 tiles / The charset ' +
+       'tileset.prg, drawn from its bytes' }],
   ];
   for (const [what, steps, expected] of stateCases) {
     await driver.load();
@@ -210,20 +217,31 @@ try {
                 got.saved ? `${got.saved.name} ${got.saved.bytes.toString('hex')}` : 'none',
                 `${saved}${charset}`);
   }
+  // The source of tiles 64 on at $2000 in each dialect, for the stage to assemble.
+  await driver.run(typeIn, 'address', '$2000');
+  await driver.run(typeIn, 'first', '64');
+  for (const dialect of ['ACME', '64tass', 'ca65']) {
+    await page.select('#dialect', dialect);
+    writeFileSync(join(casesDir, `${dialect}.s`), await page.$eval('#source-text', (t) => t.value));
+  }
   await driver.run(typeIn, 'address', '');
+  // Typing in the count moves nothing on the page.
+  const top = async () => String((await rect('address')).top);
+  for (const [count, before] of [['-1', await top()], ['$40', await top()]]) {
+    await driver.run(typeIn, 'count', count);
+    expectEqual(`count ${count}: nothing moves`, await top(), before);
+  }
 
   // The tile under the pointer, named and outlined on both pictures.
-  const character = ': screen code character ';
   for (const [tile, line] of [[0, `($00)${character}@`], [1, `($01)${character}A`],
                               [28, `($1C)${character}£`], [30, `($1E)${character}↑`],
                               [32, `($20)${character}space`], [42, `($2A)${character}*`],
-                              [63, `($3F)${character}?`], [64, '($40)'], [255, '($FF)']]) {
+                              [63, `($3F)${character}?`], [64, '($40)'],
+                              [255, '($FF): reverse of 127']]) {
     for (const picture of ['tileset', 'preview']) {
-      const box = await page.$eval(`#${picture}`,
-                                   (canvas) => canvas.getBoundingClientRect().toJSON());
+      const box = await rect(picture);
       const [w, h] = [box.width / 32, box.height / 8];
-      const [x, y] = [box.left + (tile % 32) * w, box.top + Math.floor(tile / 32) * h];
-      await page.mouse.move(x + w / 2, y + h / 2);
+      await page.mouse.move(...tileAt(box, tile));
       expectEqual(`tile ${tile} on the ${picture}: named`,
                   await page.$eval('#tile', (p) => p.textContent), `Tile ${tile} ${line}`);
       const marks = await page.$$eval('.mark', (boxes) => boxes.map((mark) => {
@@ -232,20 +250,28 @@ try {
         return [at.left - canvas.left, at.top - canvas.top, at.width, at.height]
           .map((v) => Math.round(v)).join(',');
       }));
-      const where = [x - box.left, y - box.top, w, h].map((v) => Math.round(v)).join(',');
+      const where = [(tile % 32) * w, Math.floor(tile / 32) * h, w, h].map((v) => Math.round(v))
+        .join(',');
       expectEqual(`tile ${tile} on the ${picture}: outlined on both`, marks.join(' '),
                   `${where} ${where}`);
     }
   }
+  const shown = [...await driver.run(canvasPixels, 'tileset'),
+                 ...await driver.run(canvasPixels, 'preview')];
+  const shades = new Set(shown.map((_, at) => `rgb(${shown.slice(at - at % 4, at - at % 4 + 3)})`));
 
   // Each picture a whole number of device pixels a tileset pixel, on device
   // pixel edges, at least 256 CSS pixels wide where the window leaves room.
   // Layout places boxes to 1/64 of a CSS pixel; painting snaps within that.
+  // (A touch screen set up, the page is loaded again.)
+  await page.setViewport({ width: 800, height: 600, hasTouch: true });
+  await give(driver, sample);
   for (const [width, height, ratio] of [[1280, 800, 1], [1280, 800, 1.5], [1280, 800, 2],
                                         [1280, 800, 2.625], [1280, 800, 3], [390, 844, 3],
                                         [412, 915, 2.625], [360, 740, 1.5], [320, 568, 2],
-                                        [320, 640, 2.625], [320, 640, 3], [768, 1024, 2]]) {
-    await page.setViewport({ width, height, deviceScaleFactor: ratio });
+                                        [320, 640, 2.625], [320, 640, 3], [768, 1024, 2],
+                                        [360, 740, 3]]) {
+    await page.setViewport({ width, height, deviceScaleFactor: ratio, hasTouch: true });
     await page.evaluate(() => window.dispatchEvent(new Event('resize')));
     const boxes = await page.$$eval('canvas', (canvases) => canvases.map((canvas) => {
       const box = canvas.getBoundingClientRect();
@@ -269,17 +295,40 @@ try {
     if (one.left + one.width > two.left && one.top + one.height > two.top) faults.push('overlap');
     const wide = await page.evaluate(() => document.documentElement.scrollWidth);
     if (wide > width) faults.push(`the page ${wide} pixels wide`);
+    // On a phone: a finger dragged across the preview from tile 40 to 60
+    // selects each, and leaves the tile's line in view just under the
+    // preview; a swipe down the tileset scrolls the page back up.
+    // (Held still before and after lifting: no fling goes on scrolling.)
+    const phone = width < 500 ? [[[41, 50, 60], 'preview'], [[-40, -80], 'tileset']] : [];
+    for (const [path, picture] of phone) {
+      await page.evaluate((id) => document.getElementById(id).scrollIntoView(), picture);
+      const [box, scrolled] = [await rect(picture), await page.evaluate(() => window.scrollY)];
+      const [x, y] = tileAt(box, 40);
+      const touch = await page.touchscreen.touchStart(x, y);
+      for (const step of path) await touch.move(...(step < 0 ? [x, y - step] : tileAt(box, step)));
+      for (const act of [() => touch.end(), () => {}]) await sleep(300)().then(act);
+      const [line, text] = [await rect('tile'), await page.$eval('#tile', (p) => p.textContent)];
+      const moved = scrolled - (await page.evaluate(() => window.scrollY));
+      if (picture === 'tileset' && moved < Math.min(20, scrolled)) faults.push(`a swipe: ${moved}`);
+      if (picture === 'preview' && (text !== `Tile 60 ($3C)${character}<` || line.top < box.bottom
+                                    || line.top > box.bottom + 20 || line.bottom > height)) {
+        faults.push(`after a drag: ${text} at ${line.top} (the preview ending at ${box.bottom})`);
+      }
+    }
     expectEqual(`the pictures at ${what}`, faults.join(', '), '');
   }
-  await page.setViewport({ width: 800, height: 600, deviceScaleFactor: 1 });
+  await page.setViewport({ width: 800, height: 600, deviceScaleFactor: 1, hasTouch: true });
 
   // Both colour schemes, every text at 4.5:1 against what is behind it.
+  await give(driver, notes);
+  await driver.run(typeIn, 'count', '$40');
   for (const scheme of ['light', 'dark']) {
     await page.emulateMediaFeatures([{ name: 'prefers-color-scheme', value: scheme }]);
     await driver.run(typeIn, 'address', 'none');
     const colours = await page.evaluate(() => [
       ['body'], ['label'], ['#message'], ['#save'], ['#count'], ['#count', '::placeholder'],
       ['#file', '::file-selector-button'], ['#address-error'], ['figcaption'], ['#source'],
+      ['#offer'], ['#count-note'], ['#tile'], ['#drop-hint'], ['#unused'],
     ].map(([selector, pseudo]) => {
       let element = document.querySelector(selector);
       const colour = getComputedStyle(element, pseudo).color;
@@ -295,14 +344,23 @@ try {
     expectEqual(`the ${scheme} scheme: contrast`, low.join(', '), '');
     expectEqual(`the ${scheme} scheme: followed`, String(luminance(colours[0][2]) > 0.5),
                 String(scheme === 'light'));
+    // The pictures' edge at 3:1 on the page; the tile's outline at 3:1 on every colour shown.
+    const [edge, ...rings] = await page.evaluate(() => ['#preview', '.mark'].map(
+      (at) => getComputedStyle(document.querySelector(at))).flatMap(({ outlineStyle, outlineColor,
+      boxShadow }, mark) => (mark ? [outlineColor, boxShadow] : outlineStyle === 'none' ? 'none'
+        : outlineColor)));
+    const faint = [...shades].filter((shade) => Math.max(...rings.filter((ring) => /rgb/.test(ring))
+      .map((ring) => contrast(ring, shade))) < 3);
+    expectEqual(`the ${scheme} scheme: edge, outline`,
+                `${edge !== 'none' && contrast(edge, colours[0][2]) >= 3} ${faint}`, 'true ');
   }
   await page.emulateMediaFeatures([]);
   await driver.run(typeIn, 'address', '');
 
   // By keyboard alone: the file chooser, the count field, the download.
   const order = [];
-  const tabs = async () => {
-    for (let step = 0; step < 2; step += 1) {
+  const tabs = async (steps = 2) => {
+    for (let step = 0; step < steps; step += 1) {
       await page.keyboard.press('Tab');
       order.push(await page.evaluate(() => document.activeElement.id));
     }
@@ -315,9 +373,19 @@ try {
   await page.keyboard.press('KeyA');
   await page.keyboard.up('Control');
   await page.keyboard.type('64');
-  await tabs();
-  expectEqual('Tab goes to the file, the count, the load address and the download',
-              order.join(' '), 'file count address save');
+  await tabs(4);
+  for (const key of ['ArrowRight', 'ArrowDown']) await page.keyboard.press(key);
+  expectEqual('Tab goes to the file, the count, the load address, the download, the pictures',
+              order.join(' '), 'file count address save tileset preview');
+  expectEqual('the arrows on a picture', await page.$eval('#tile', (p) => p.textContent),
+              'Tile 33 ($21): screen code character !');
+  await page.$eval('#save', (save) => save.focus() ?? save.addEventListener('click', (event) => {
+    save.dataset.spaced = 'yes';
+    event.preventDefault();
+  }));
+  await page.keyboard.press('Space');
+  const spaced = await page.$eval('#save', (save) => `${save.dataset.spaced}`);
+  expectEqual('Space on the download', spaced, 'yes');
   expectEqual('the count typed in', await page.$eval('#message', (output) => output.value),
               glyphorRun(sample, '64').message);
   await page.close();

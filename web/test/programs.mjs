@@ -4,6 +4,22 @@
 import { execFileSync, spawnSync } from 'node:child_process';
 import { existsSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { basename, join } from 'node:path';
+import { gzipSync } from 'node:zlib';
+
+// A PNG whose header says width x height pixels, black and white, with these
+// compressed rows. (A gzip stream ends with its data's CRC-32, a chunk's.)
+export function png(width, height, rows = Buffer.alloc(0)) {
+  const chunk = (type, data) => {
+    const [body, ends] = [Buffer.concat([Buffer.from(type), data]), Buffer.alloc(8)];
+    ends.writeUInt32BE(data.length);
+    ends.writeUInt32BE(gzipSync(body).subarray(-8).readUInt32LE(), 4);
+    return Buffer.concat([ends.subarray(0, 4), body, ends.subarray(4)]);
+  };
+  const header = Buffer.from([0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0]);
+  [width, height].forEach((size, at) => header.writeUInt32BE(size, at * 4));
+  return Buffer.concat([Buffer.from('\x89PNG\r\n\x1A\n', 'latin1'), chunk('IHDR', header),
+                        chunk('IDAT', rows), chunk('IEND', Buffer.alloc(0))]);
+}
 
 // glyphor and glyphor-preview (in bin) run in the folder work.
 export function programs(bin, work) {

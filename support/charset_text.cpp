@@ -1,0 +1,140 @@
+#include "charset_text.h"
+
+namespace glyphor {
+
+const char* screen_code_name(int tile) {
+    // Screen codes 0-63 in the ROM's order; 28, 30 and 31 are not ASCII.
+    static constexpr char ascii[] =
+        "@ABCDEFGHIJKLMNOPQRSTUVWXYZ[ ]   !\"#$%&'()*+,-./0123456789:;<=>?";
+    static_assert(sizeof ascii == 65);
+    static char one[2] = {};
+    switch (tile) {
+        case 28:
+            return "\xC2\xA3";  // pound sign
+        case 30:
+            return "\xE2\x86\x91";  // up arrow
+        case 31:
+            return "\xE2\x86\x90";  // left arrow
+        case 32:
+            return "space";
+        default:
+            break;
+    }
+    if (tile < 0 || tile > 63) return nullptr;
+    one[0] = ascii[tile];
+    return one;
+}
+
+void write_source(text_out& out, dialect language, const std::uint8_t* charset,
+                  const charset_slice& file) {
+    const char* const byte = language == dialect::acme ? "!byte" : ".byte";
+    const char* const comment = language == dialect::kick ? "//" : ";";
+    if (file.origin >= 0)
+        out.add(language == dialect::ca65 ? "        .org $%04lX\n" : "        * = $%04lX\n",
+                file.origin);
+    for (int tile = file.first; tile < file.first + file.count; ++tile) {
+        const std::uint8_t* row = charset + static_cast<std::size_t>(tile) * 8;
+        out.add("        %s $%02X,$%02X,$%02X,$%02X,$%02X,$%02X,$%02X,$%02X  %s tile %d ($%02X)",
+                byte, row[0], row[1], row[2], row[3], row[4], row[5], row[6], row[7], comment, tile,
+                tile);
+        const char* name = screen_code_name(tile);
+        if (name != nullptr) out.add(" %s", name);
+        out.add("%s", "\n");
+    }
+}
+
+void describe_tile(text_out& out, const std::uint8_t* charset, int tiles, int tile,
+                   const charset_slice& file) {
+    out.add("Tile %d ($%02X)", tile, tile);
+    const char* name = screen_code_name(tile);
+    if (name != nullptr) out.add(": screen code character %s", name);
+    if (tile >= 128) out.add(": reverse of %d", tile - 128);
+    if (tile < file.first || tile >= file.first + file.count) {
+        out.add("%s", "\nNot in the file\n");
+    } else {
+        const long offset = (tile - file.first) * 8L;
+        out.add("\nOffset %ld in the file", offset + (file.origin >= 0 ? 2 : 0));
+        if (file.origin >= 0) out.add(", address $%04lX", file.origin + offset);
+        out.add("%s", "\n");
+    }
+    if (tile >= tiles) return;
+    for (int y = 0; y < 8; ++y) {
+        const unsigned row =
+            charset[static_cast<std::size_t>(tile) * 8 + static_cast<std::size_t>(y)];
+        out.add("$%02X %%", row);
+        for (unsigned bit = 0x80; bit != 0; bit >>= 1U) out.add("%c", (row & bit) != 0 ? '1' : '0');
+        out.add("%s", "\n");
+    }
+}
+
+namespace {
+
+// Whether bytes from..to-1 and first..last (inclusive) share an address.
+bool overlaps(unsigned from, unsigned to, unsigned first, unsigned last) {
+    return from <= last && to > first;
+}
+
+void explain_vic20(text_out& out, unsigned address, unsigned end, int first) {
+    // The VIC-20's VIC fetches from its own RAM ($0000-$03FF, $1000-$1FFF)
+    // and the character ROM ($8000-$8FFF), a charset from a 1 KiB step of its
+    // address space ($9005 bits 0-3), in which $1000 is step 12.
+    const bool low = address < 0x400;
+    const bool high = address >= 0x1000 && address < 0x2000;
+    if ((!low && !high) || (address & 0x3FFU) != 0) {
+        out.add(
+            "Warning: the VIC-20's VIC takes characters only from a 1 KiB boundary in its "
+            "own RAM ($1000-$1FFF, or $0000): it cannot fetch them at $%04X\n",
+            address);
+        return;
+    }
+    const unsigned step = (address >> 10U) | 8U;
+    out.add(
+        "VIC-20: $9005 = $%02X (POKE 36869,%u) with the screen at $1E00 (unexpanded); $%02X "
+        "(%u) with it at $1000 (8K or more added)\n",
+        0xF0U | step, 0xF0U | step, 0xC0U | step, 0xC0U | step);
+    const unsigned seen = low ? 0x400 : 0x2000;  // the first address past the RAM it sees
+    if (end > seen)
+        out.add(
+            "Warning: from tile %d on, the bytes lie at $%04X and above, which the VIC-20's "
+            "VIC does not fetch\n",
+            first + static_cast<int>((seen - address) / 8), seen);
+    if (high && overlaps(address, end, 0x1E00, 0x1FF9))
+        out.add("Warning: the unexpanded VIC-20's screen at $1E00-$1FF9 covers tiles %d on\n",
+                first + static_cast<int>(address >= 0x1E00 ? 0 : (0x1E00 - address) / 8));
+}
+
+}  // namespace
+
+void explain_address(text_out& out, unsigned address, unsigned size, int first, bool vic20) {
+    const unsigned end = address + std::max(size, 1U);  // one past the last byte
+    if (vic20) return explain_vic20(out, address, end, first);
+
+    // The C64's VIC sees one 16 KiB bank ($DD00 bits 0-1: 3 for bank 0) and
+    // takes the charset from a 2 KiB step of it ($D018 bits 1-3), the screen
+    // here from the bank's $0400 ($D018 bits 4-7: 1).
+    const unsigned bank = address >> 14U;
+    const unsigned base = bank << 14U;
+    const unsigned d018 = 0x10U | ((address >> 10U) & 0x0EU);
+    out.add(
+        "C64: $D018 = $%02X (POKE 53272,%u) with the screen at $%04X; bank %u ($%04X-$%04X): "
+        "$DD00 bits 0-1 = %u\n",
+        d018, d018, base + 0x400, bank, base, base + 0x3FFF, 3 - bank);
+    if ((address & 0x7FFU) != 0)
+        out.add(
+            "Warning: the C64 takes a charset only from a 2 KiB boundary; $D018 = $%02X shows "
+            "the one at $%04X\n",
+            d018, address & ~0x7FFU);
+    for (const unsigned rom : {0x1000U, 0x9000U}) {
+        if (overlaps(address, end, rom, rom + 0xFFF))
+            out.add(
+                "Warning: at $%04X-$%04X the C64's VIC sees the character ROM, not these bytes\n",
+                rom, rom + 0xFFF);
+    }
+    if (overlaps(address, end, base + 0x400, base + 0x7E7))
+        out.add(
+            "Warning: these bytes share $%04X-$%04X with that screen: move the screen (the "
+            "high 4 bits of $D018)\n",
+            base + 0x400, base + 0x7E7);
+}
+
+}  // namespace glyphor
