@@ -23,9 +23,10 @@
 # 0 or 1, the banner and the message of the outcome the manual maps to the
 # step the failed call belongs to (before the output is opened, the tileset's;
 # from its opening to its first byte, the creating one; from there on, the
-# writing one; out of memory anywhere), every text from src/messages.h; the
-# output exactly right on success and on the disk (an fsync of it succeeded
-# after its last write), replaced, not written in place, when nothing failed,
+# writing one; out of memory anywhere), every text from src/messages.h (and
+# glyphor-preview's from preview/preview_messages.h); the output exactly
+# right on success and on the disk (an fsync of it succeeded after its last
+# write), replaced, not written in place, when nothing failed,
 # and on failure as it was (or absent), or empty where glyphor wrote in place;
 # no other file below the scenario's folder created, changed or removed (but a
 # temporary whose removal was itself failed), nor /dev/stdin, /dev/stdout or a
