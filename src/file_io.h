@@ -46,17 +46,22 @@ enum class write_outcome {
     write_failed,   // a write, the flush or the close failed; see write_file for what stays
 };
 
-// Creates or replaces the file path leads to with size bytes. The name is
-// opened for writing once, as "wb" opens it but without creating or cutting
-// anything: what "wb" refuses is refused (create_failed), and every later step
-// works on that descriptor or handle. A device or a pipe is written through
-// it, but not the file or pipe console writes to: the text would be mixed in.
-// A regular file is replaced whole by a new file, flushed to the disk and
-// renamed over it, so that readers and crashes see the old bytes or the new
-// ones; a failure leaves the old file as it was. Where the new file would not
-// be the same file (links, owner, ACL, attributes, flags, a mount, a folder
-// closed to new names or to removing them), the file is written in place
-// through the descriptor, as "wb" writes, and a failure leaves it empty.
+// Creates or replaces the file path leads to with size bytes. Each side keeps
+// this contract. The name is opened for writing as "wb" opens it, but without
+// cutting it, or making it where nothing is there: what "wb" refuses is
+// refused (create_failed), and every later step works on that descriptor or
+// handle. A device or a pipe is written through it, but not the file, pipe or
+// terminal console writes to: the text would be mixed in. A regular file is
+// replaced whole by a new file, flushed to the disk and renamed over it (a new
+// output: made under its name once complete), so that readers and crashes see
+// the old bytes or the new ones; a failure leaves the old file as it was.
+// Where the new file would not be the same file, the file is written in place
+// through the descriptor, as "wb" writes, and a failure leaves it empty. On
+// POSIX systems that is: links, owner, ACL, attributes, flags, an XFS project,
+// a mount, a folder closed to new files or to removing names; and a full disk
+// or quota where the old file's blocks, the new file's and (on a full disk)
+// the free ones hold the bytes. A name that turns to another file meanwhile
+// is opened again, and bytes no name holds are never reported written.
 write_outcome write_file(const path_char* path, const void* bytes, std::size_t size,
                          std::FILE* console);
 
@@ -65,6 +70,14 @@ write_outcome write_file(const path_char* path, const void* bytes, std::size_t s
 // neither 0 nor 1. Ignored, the write fails instead, and is reported like one
 // to a full disk. Systems without the signals have nothing to ignore.
 void report_failed_writes_instead_of_dying();
+
+#ifndef _WIN32
+// A closed standard descriptor would be the output's number, and the output
+// would pass for the console. Each is held by the root folder, read-only: no
+// text goes through it, it is no file the output can be, and /dev/stdin or
+// /dev/fd/N leads to nothing that opens for writing, as when it is closed.
+void hold_closed_standard_descriptors();
+#endif
 
 #ifdef _WIN32
 // The step that puts the new file made in the place of the file target names,

@@ -1,8 +1,9 @@
 // File access on Linux, macOS, the BSDs and other POSIX systems. The output
-// is opened once, and every later step works on that descriptor and on the
-// folder that holds the file: a failure removes only this process's own name.
+// is opened by its name, and every later step works on that descriptor and on
+// the folder that holds the file: a failure removes only this process's own name.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,7 +13,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <optional>
 #include <utility>
 
 // Linux's own calls (statx for a file's flags, its extended attributes,
@@ -43,6 +43,11 @@ void report_failed_writes_instead_of_dying() {
     std::signal(SIGPIPE, SIG_IGN);
 }
 
+void hold_closed_standard_descriptors() {
+    for (int standard = 0; standard < 3; ++standard)
+        if (::fcntl(standard, F_GETFD) < 0) ::open("/", O_RDONLY | O_DIRECTORY);
+}
+
 bool can_seek(std::FILE* file) {
     struct stat found {};
     return fstat(fileno(file), &found) == 0 && (S_ISREG(found.st_mode) || S_ISBLK(found.st_mode));
@@ -71,15 +76,18 @@ private:
     int number_;
 };
 
-// A file's or a folder's status and flags (chattr's or chflags's, and a mount point's).
+// A file's or a folder's status and flags (chattr's or chflags's, and a
+// mount point's), and its XFS project id.
 struct facts {
     struct stat is {};
     std::uint64_t flags = 0;
+    std::uint32_t project = 0;
 };
 
 #if GLYPHOR_LINUX
 constexpr int folder_flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
 constexpr std::uint64_t append_only = STATX_ATTR_APPEND;
+constexpr std::uint64_t mount_root = STATX_ATTR_MOUNT_ROOT;
 
 bool look(int file, facts& found) {
     struct statx seen {};
@@ -92,11 +100,14 @@ bool look(int file, facts& found) {
     found.is.st_gid = seen.stx_gid;
     found.is.st_blocks = static_cast<blkcnt_t>(seen.stx_blocks);
     found.flags = seen.stx_attributes & seen.stx_attributes_mask;
-    // All of chattr's flags, where statx tells only some. Asked of regular files
-    // alone: a device's driver gives an ioctl number its own meaning.
+    // All of chattr's flags, where statx tells only some, and the project id.
+    // Asked of regular files alone: a device's driver gives an ioctl number its own meaning.
     unsigned int chattr = 0;
+    fsxattr xfs{};
     if (S_ISREG(seen.stx_mode) && ::ioctl(file, FS_IOC_GETFLAGS, &chattr) == 0)
         found.flags |= std::uint64_t{chattr} << 32U;
+    if (S_ISREG(seen.stx_mode) && ::ioctl(file, FS_IOC_FSGETXATTR, &xfs) == 0)
+        found.project = xfs.fsx_projid;
     return true;
 }
 #else
@@ -106,6 +117,7 @@ constexpr std::uint64_t append_only = UF_APPEND | SF_APPEND;
 #else
 constexpr std::uint64_t append_only = 0;  // not told here
 #endif
+constexpr std::uint64_t mount_root = 0;  // not told: a rename onto one fails (EBUSY)
 
 bool look(int file, facts& found) {
     if ((file == AT_FDCWD ? ::stat(".", &found.is) : ::fstat(file, &found.is)) != 0) return false;
@@ -115,23 +127,6 @@ bool look(int file, facts& found) {
     return true;
 }
 #endif
-
-// The Linux kernel's guard of sticky folders (fs.protected_regular and
-// fs.protected_fifos): "wb" may not open another user's file or FIFO there,
-// root included. Where the setting cannot be read, the strictest is assumed.
-bool guarded(const facts& folder, const facts& file) {
-    if (GLYPHOR_LINUX == 0 || (folder.is.st_mode & S_ISVTX) == 0 ||
-        file.is.st_uid == folder.is.st_uid || file.is.st_uid == ::geteuid()) {
-        return false;
-    }
-    char level = '2';  // kept where nothing is read
-    const descriptor setting{::open(S_ISFIFO(file.is.st_mode) ? "/proc/sys/fs/protected_fifos"
-                                                              : "/proc/sys/fs/protected_regular",
-                                    O_RDONLY | O_CLOEXEC)};
-    static_cast<void>(::read(setting.get(), &level, 1));
-    return (folder.is.st_mode & S_IWOTH) != 0 ? level > '0'
-                                              : (folder.is.st_mode & S_IWGRP) != 0 && level > '1';
-}
 
 // True when the new file has the very extended attributes of the old one
 // (an ACL among them, or one a default ACL gave it); one too long to compare
@@ -191,8 +186,9 @@ bool write_all(int file, const void* bytes, std::size_t size) {
     return true;
 }
 
-// Writes through the descriptor the name was opened as, as "wb" writes: a
-// file is cut to 0 bytes first, and again when the write fails.
+// Writes through the descriptor the name was opened as, as "wb" writes, but
+// where "wb" leaves what reached a file before a failure, the file is cut back
+// to 0 bytes: it is left whole or empty, never torn. regular: cut and flushed.
 write_outcome write_in_place(int file, bool regular, const void* bytes, std::size_t size) {
     if (regular && ::ftruncate(file, 0) != 0) return write_outcome::create_failed;
     if (write_all(file, bytes, size) && (!regular || ::fsync(file) == 0)) {
@@ -211,14 +207,15 @@ struct entry {
 };
 
 // False when the name leads to no folder: a missing or closed folder, a loop
-// of links, a link to an open file's unreachable name. Each folder on the way
-// is opened, so a path of any depth is followed relative to the last; a
-// relative path starts at the working folder, unopened: it may be closed.
+// of links, a link that changed meanwhile. True, with found empty, where the
+// name holds nothing (a /proc link to a deleted file: its text ends in
+// " (deleted)"). Each folder on the way is opened, so a path of any depth is
+// followed relative to the last; a relative path starts at the working
+// folder, unopened: it may be closed. The path has passed stat, so it is
+// shorter than PATH_MAX, as a link's text is.
 bool find(const char* path, entry& at) {
     char text[PATH_MAX];
-    const std::size_t length = std::strlen(path);
-    if (length >= sizeof text) return false;  // never, after open: kept for the copy
-    std::memcpy(text, path, length + 1);
+    std::memcpy(text, path, std::strlen(path) + 1);
     at.folder = descriptor{AT_FDCWD};
     for (int links = 0; links <= 40; ++links) {  // as many as the kernel follows
         char* const slash = std::strrchr(text, '/');
@@ -238,8 +235,8 @@ bool find(const char* path, entry& at) {
         }
         if (!S_ISLNK(at.found.st_mode)) return true;
         // The link's text names a file relative to the link's own folder.
-        const ssize_t got = ::readlinkat(at.folder.get(), at.name, text, sizeof text);
-        if (got <= 0 || static_cast<std::size_t>(got) >= sizeof text) return false;
+        const ssize_t got = ::readlinkat(at.folder.get(), at.name, text, sizeof text - 1);
+        if (got < 0) return false;
         text[got] = '\0';
     }
     return false;
@@ -309,52 +306,69 @@ private:
     sigset_t signals_{};
 };
 
-// True when the disk has no room for a new file (errno) but the old file's
-// own blocks hold the new bytes: cut and written again, it needs no more.
-bool room_in_old(const facts* old, std::size_t size) {
-    return old != nullptr && (errno == ENOSPC || errno == EDQUOT) &&
-           static_cast<std::uint64_t>(old->is.st_blocks) * 512 >= size;
+// True when the disk or the quota had no room for the new file (errno) but
+// has for the bytes in place, as "wb" writes them: the old file's blocks and
+// any the new one took, both freed first, and on a full disk the free blocks
+// left. A quota's own room is not told: there, only the freed blocks count.
+bool room_in_place(const facts* old, int old_file, int made, std::size_t size) {
+    const int error = errno;
+    struct stat fresh {};
+    struct statvfs disk {};
+    if (old == nullptr || (error != ENOSPC && error != EDQUOT)) return false;
+    auto room = static_cast<std::uint64_t>(old->is.st_blocks);
+    if (made >= 0 && ::fstat(made, &fresh) == 0)
+        room += static_cast<std::uint64_t>(fresh.st_blocks);
+    room *= 512;  // st_blocks counts 512-byte units
+    if (error == ENOSPC && ::fstatvfs(old_file, &disk) == 0) room += disk.f_bavail * disk.f_frsize;
+    return room >= size;
 }
 
-// Writes the bytes into a new file renamed over the entry at, in folder; old
-// is the file opened there, or null. Nothing where it is to be written in place.
-std::optional<write_outcome> replace(const entry& at, const facts& folder, const facts* old,
-                                     int old_file, const void* bytes, std::size_t size) {
-    if ((folder.flags & append_only) != 0 ||
-        (old != nullptr && (old->is.st_nlink != 1 || old->is.st_dev != folder.is.st_dev))) {
-        return std::nullopt;
-    }
+// What replace() comes to: write_file's outcome, or in_place: the old file is
+// to be written through the descriptor the name was opened as.
+enum class replaced {
+    written = static_cast<int>(write_outcome::written),
+    create_failed = static_cast<int>(write_outcome::create_failed),
+    write_failed = static_cast<int>(write_outcome::write_failed),
+    in_place = -1,
+};
 
+// Writes the bytes into a new file renamed over the entry at; old is the file
+// opened there (old_file), or null.
+replaced replace(const entry& at, const facts* old, int old_file, const void* bytes,
+                 std::size_t size) {
     temporary fresh{at.folder.get()};
     if (!fresh.make(old != nullptr ? 0600 : 0666)) {
         // A folder closed to new files, a full disk: "wb" writes its files all the same.
-        if ((old != nullptr && (errno == EACCES || errno == EPERM)) || room_in_old(old, size)) {
-            return std::nullopt;
+        if ((old != nullptr && (errno == EACCES || errno == EPERM)) ||
+            room_in_place(old, old_file, -1, size)) {
+            return replaced::in_place;
         }
-        return write_outcome::create_failed;
+        return replaced::create_failed;
     }
     if (old != nullptr) {
         // The old file's owner, group and mode, in that order (a change of
-        // owner clears the set-id bits), its flags and its attributes.
+        // owner clears the set-id bits), its flags, project and attributes.
         facts made;
-        if (!look(fresh.get(), made)) return write_outcome::create_failed;
+        if (!look(fresh.get(), made)) return replaced::create_failed;
         if (((made.is.st_uid != old->is.st_uid || made.is.st_gid != old->is.st_gid) &&
              ::fchown(fresh.get(), old->is.st_uid, old->is.st_gid) != 0) ||
             ::fchmod(fresh.get(), old->is.st_mode & 07777) != 0 || made.flags != old->flags ||
-            !same_attributes(old_file, fresh.get())) {
-            return std::nullopt;
+            made.project != old->project || !same_attributes(old_file, fresh.get())) {
+            return replaced::in_place;
         }
     }
     // The bytes reach the disk before the name does: after a crash the name
     // holds the old file or the new one, never an empty one.
     if (!write_all(fresh.get(), bytes, size) || ::fsync(fresh.get()) != 0) {
-        if (room_in_old(old, size)) return std::nullopt;  // written once the new file is gone
-        return write_outcome::write_failed;
+        // Written in place once the new file is gone.
+        return room_in_place(old, old_file, fresh.get(), size) ? replaced::in_place
+                                                               : replaced::write_failed;
     }
-    if (fresh.place_as(at.name)) return write_outcome::written;
-    // A mount point, a folder that forbids it: the old file is written instead.
-    if (old != nullptr && (errno == EBUSY || errno == EPERM || errno == EXDEV)) return std::nullopt;
-    return write_outcome::write_failed;
+    if (fresh.place_as(at.name)) return replaced::written;
+    // A folder that forbids it (sticky), a mount point where it is not told
+    // (EBUSY): the old file is written instead.
+    return old != nullptr && (errno == EBUSY || errno == EPERM) ? replaced::in_place
+                                                                : replaced::write_failed;
 }
 
 // True when the file opened may be the one console writes to: a file or a
@@ -376,40 +390,54 @@ bool is_console(int file, const facts& found, std::FILE* console) {
 
 write_outcome write_file(const char* path, const void* bytes, std::size_t size,
                          std::FILE* console) {
-    const descriptor out{::open(path, O_WRONLY | O_NOCTTY | O_CLOEXEC)};
-    if (!out && errno != ENOENT) return write_outcome::create_failed;
-    facts found;
-    if (out && !look(out.get(), found)) return write_outcome::create_failed;
-    if (out && is_console(out.get(), found, console)) return write_outcome::create_failed;
-    const bool regular = S_ISREG(found.is.st_mode);
-    if (out && !regular && !S_ISFIFO(found.is.st_mode)) {
-        return write_in_place(out.get(), false, bytes, size);
-    }
+    // A name that turns to another file before the replacing (another writer
+    // renamed its own over it) is opened again, a few times: bytes that no
+    // name holds are never reported written.
+    for (int round = 0; round < 3; ++round) {
+        // Opened as "wb" opens it (O_CREAT: the kernel's guards of sticky
+        // folders judge), without cutting it; a name that leads to nothing is
+        // made under its name only once it is complete, below.
+        struct stat named {};
+        const bool exists = ::stat(path, &named) == 0;
+        if (!exists && errno != ENOENT) return write_outcome::create_failed;
+        const descriptor out{exists ? ::open(path, O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC, 0666)
+                                    : -1};
+        facts found;
+        if (exists && (!out || !look(out.get(), found) || is_console(out.get(), found, console)))
+            return write_outcome::create_failed;
+        if (exists && !S_ISREG(found.is.st_mode)) {
+            return write_in_place(out.get(), false, bytes, size);
+        }
 
-    // A regular file is replaced in the folder that holds it, when that
-    // folder's entry is still the file opened; else it is written through
-    // the descriptor (an open file's /dev/fd link, a name taken meanwhile).
-    // A FIFO is only checked against its folder's guard.
-    entry at;
-    facts folder;
-    const bool found_entry = find(path, at);
-    if (found_entry && !look(at.folder.get(), folder)) return write_outcome::create_failed;
-    if (!out) {
-        if (!found_entry) return write_outcome::create_failed;
-        if (const auto outcome = replace(at, folder, nullptr, -1, bytes, size)) return *outcome;
-        // A folder where no hidden name could be removed: the file is made as "wb" makes it.
+        // A regular file is replaced in the folder that holds it, when that
+        // folder's entry is the file opened. One that cannot be reached (an
+        // open file's /dev/fd link into a closed folder) is written through
+        // the descriptor, if a name holds it.
+        entry at;
+        facts folder;
+        if (!find(path, at)) {
+            return exists && found.is.st_nlink > 0 ? write_in_place(out.get(), true, bytes, size)
+                                                   : write_outcome::create_failed;
+        }
+        if (!look(at.folder.get(), folder)) return write_outcome::create_failed;
+        if (at.found.st_dev != found.is.st_dev || at.found.st_ino != found.is.st_ino) continue;
+        // What a new file could never be: other links, another device, a
+        // mount, or a name in an append-only folder, which could never go.
+        const bool in_place =
+            (folder.flags & append_only) != 0 ||
+            (exists && (found.is.st_nlink != 1 || found.is.st_dev != folder.is.st_dev ||
+                        (found.flags & mount_root) != 0));
+        const replaced done = in_place
+                                  ? replaced::in_place
+                                  : replace(at, exists ? &found : nullptr, out.get(), bytes, size);
+        if (done != replaced::in_place) return static_cast<write_outcome>(done);
+        if (exists) return write_in_place(out.get(), true, bytes, size);
+        // A new file in an append-only folder, made as "wb" makes it.
         const descriptor made{::openat(at.folder.get(), at.name,
                                        O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666)};
-        if (!made) return write_outcome::create_failed;
-        return write_in_place(made.get(), true, bytes, size);
+        return made ? write_in_place(made.get(), true, bytes, size) : write_outcome::create_failed;
     }
-    if (found_entry && at.found.st_dev == found.is.st_dev && at.found.st_ino == found.is.st_ino) {
-        if (guarded(folder, found)) return write_outcome::create_failed;
-        if (!regular) return write_in_place(out.get(), false, bytes, size);
-        if (const auto outcome = replace(at, folder, &found, out.get(), bytes, size))
-            return *outcome;
-    }
-    return write_in_place(out.get(), regular, bytes, size);
+    return write_outcome::create_failed;
 }
 
 }  // namespace glyphor
