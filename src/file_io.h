@@ -46,22 +46,20 @@ enum class write_outcome {
     write_failed,   // a write, the flush or the close failed; see write_file for what stays
 };
 
-// Creates or replaces the file path leads to with size bytes. Each side keeps
+// Creates or replaces the file path leads to with size bytes; each side keeps
 // this contract. The name is opened for writing as "wb" opens it, but without
-// cutting it, or making it where nothing is there: what "wb" refuses is
-// refused (create_failed), and every later step works on that descriptor or
-// handle. A device or a pipe is written through it, but not the file, pipe or
-// terminal console writes to: the text would be mixed in. A regular file is
-// replaced whole by a new file, flushed to the disk and renamed over it (a new
-// output: made under its name once complete), so that readers and crashes see
-// the old bytes or the new ones; a failure leaves the old file as it was.
-// Where the new file would not be the same file, the file is written in place
-// through the descriptor, as "wb" writes, and a failure leaves it empty. On
-// POSIX systems that is: links, owner, ACL, attributes, flags, an XFS project,
-// a mount, a folder closed to new files or to removing names; and a full disk
-// or quota where the old file's blocks, the new file's and (on a full disk)
-// the free ones hold the bytes. A name that turns to another file meanwhile
-// is opened again, and bytes no name holds are never reported written.
+// cutting it, or making it where nothing is: what "wb" refuses is refused
+// (create_failed), and every later step works on that descriptor or handle. A
+// device or a pipe is written through it, but not the file, pipe or terminal
+// console writes to. A regular file is replaced whole by a new file, flushed
+// and renamed over it (a new output is named once complete): readers and
+// crashes see the old bytes or the new ones, and a failure leaves the old file.
+// Where the new file would not be the same file, the file is written in place,
+// as "wb" writes, and a failure leaves it empty. On POSIX: links, owner, mode,
+// ACL, attributes, flags, an XFS project, a mount, a folder closed to new or
+// removed names, and a full disk or quota whose room in place (the old file's
+// blocks, the new one's, a full disk's free ones) holds the bytes. A name that
+// turns to another file is opened again: no bytes are written that no name holds.
 write_outcome write_file(const path_char* path, const void* bytes, std::size_t size,
                          std::FILE* console);
 
@@ -71,13 +69,10 @@ write_outcome write_file(const path_char* path, const void* bytes, std::size_t s
 // to a full disk. Systems without the signals have nothing to ignore.
 void report_failed_writes_instead_of_dying();
 
-#ifndef _WIN32
 // A closed standard descriptor would be the output's number, and the output
-// would pass for the console. Each is held by the root folder, read-only: no
-// text goes through it, it is no file the output can be, and /dev/stdin or
-// /dev/fd/N leads to nothing that opens for writing, as when it is closed.
-void hold_closed_standard_descriptors();
-#endif
+// pass for the console: each is held by the root folder, read-only, which no
+// output can be, and which /dev/stdin or /dev/fd/N cannot open for writing.
+void hold_closed_standard_descriptors();  // POSIX only
 
 #ifdef _WIN32
 // The step that puts the new file made in the place of the file target names,
