@@ -336,10 +336,10 @@ replaced replace(const entry& at, const facts* old, int old_file, const void* by
 // True when the file opened may be the one console writes to, where its text
 // would be mixed in: a file or a pipe, or a terminal by any name (/dev/tty:
 // both the controlling terminal). A device such as /dev/null takes both; a
-// closed console (held by the root folder) nothing.
+// closed console (held by the root folder) nothing; one not told, anything.
 bool is_console(int file, const facts& found, std::FILE* console) {
     struct stat seen {};
-    if (console == nullptr || ::fstat(fileno(console), &seen) != 0) return false;
+    if (console == nullptr || ::fstat(fileno(console), &seen) != 0) return console != nullptr;
     return (S_ISCHR(found.is.st_mode) && ::isatty(file) != 0 && ::tcgetpgrp(file) >= 0 &&
             ::tcgetpgrp(fileno(console)) >= 0) ||
            (seen.st_dev == found.is.st_dev && seen.st_ino == found.is.st_ino &&

@@ -402,7 +402,6 @@ TEST_F(write_path, what_a_write_turns_on) {
     };
     const auto written = write_outcome::written;
     const char* const mounts = "a mount namespace and a private / (CAP_SYS_ADMIN, no chroot)";
-    const char* const disks = "a mount namespace, tmpfs, loop devices and mkfs.xfs (xfsprogs)";
     const std::string closed = dir.file("closed"),
                       taken_name = ".glyphor-000000000000";  // twelve times symbol 0
     const auto old_out = [&](mode_t mode = 0) { return placed("out.bin", mode); };
@@ -474,6 +473,7 @@ TEST_F(write_path, what_a_write_turns_on) {
     // command mount, which puts out.bin there; then filled up with bytes
     // ('b'; 's': but a block of 1 KiB) or with files ('f').
     const auto on_disk = [&] { return dir.file("disk/out.bin"); };
+    const char* const disks = "a mount namespace, tmpfs, loop devices and mkfs.xfs (xfsprogs)";
     const auto full_disk = [&](const std::string& mount, char fill) {
         return [=, this] {
             const std::string disk = dir.file("disk");
