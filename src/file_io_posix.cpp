@@ -330,7 +330,7 @@ replaced replace(const entry& at, const facts* old, int old_file, const void* by
     if (fresh.place_as(at.name)) return replaced::written;
     // A folder that forbids it (sticky), a mount point where not told (EBUSY): in place.
     const bool forbidden = errno == EPERM || (mount_root == 0 && errno == EBUSY);
-    return forbidden ? replaced::in_place : replaced::write_failed;  // a new file: made in place
+    return old != nullptr && forbidden ? replaced::in_place : replaced::write_failed;
 }
 
 // True when the file opened may be the one console writes to, where its text
