@@ -281,12 +281,12 @@ private:
 // True when the disk or the quota had no room for the new file (errno) but
 // has for the bytes in place: the old file's and the new one's blocks, both
 // freed first, and the free ones on a full disk (a quota's room is not told).
-bool room_in_place(const facts* old, int old_file, int made, std::size_t size) {
+bool room_in_place(const facts* old, int old_file, const temporary* made, std::size_t size) {
     const int error = errno;
     struct stat fresh {};
     struct statvfs disk {};
     if (old == nullptr || (error != ENOSPC && error != EDQUOT)) return false;
-    if (made >= 0) ::fstat(made, &fresh);  // else none: 0 blocks, 512-byte units
+    if (made != nullptr) ::fstat(made->get(), &fresh);  // else none: 0 blocks, 512-byte units
     std::uint64_t room = static_cast<std::uint64_t>(old->is.st_blocks + fresh.st_blocks) * 512;
     if (error == ENOSPC && ::fstatvfs(old_file, &disk) == 0) room += disk.f_bavail * disk.f_frsize;
     return room >= size;
@@ -299,14 +299,14 @@ static_assert(static_cast<int>(replaced::write_failed) ==
               static_cast<int>(write_outcome::write_failed));
 
 // Writes the bytes into a new file renamed over the entry at; old is the file
-// opened there (old_file), or null.
+// opened there (old_file), or null. "wb" writes the files of a closed or full folder.
 replaced replace(const entry& at, const facts* old, int old_file, const void* bytes,
                  std::size_t size) {
     temporary fresh{at.folder.get()};
-    if (!fresh.make(old != nullptr ? 0600 : 0666)) {  // "wb" writes the files of a full
-        const bool closed = old != nullptr && (errno == EACCES || errno == EPERM);    // or closed
-        return closed || room_in_place(old, old_file, -1, size) ? replaced::in_place  // folder
-                                                                : replaced::create_failed;
+    if (!fresh.make(old != nullptr ? 0600 : 0666)) {
+        const bool closed = old != nullptr && (errno == EACCES || errno == EPERM);
+        return closed || room_in_place(old, old_file, nullptr, size) ? replaced::in_place
+                                                                     : replaced::create_failed;
     }
     if (old != nullptr) {
         // The old file's owner, group and mode, in that order (a change of
@@ -324,8 +324,8 @@ replaced replace(const entry& at, const facts* old, int old_file, const void* by
     // holds the old file or the new one, never an empty one.
     if (!write_all(fresh.get(), bytes, size) ||
         ::fsync(fresh.get()) != 0) {  // (in place: once gone)
-        return room_in_place(old, old_file, fresh.get(), size) ? replaced::in_place
-                                                               : replaced::write_failed;
+        return room_in_place(old, old_file, &fresh, size) ? replaced::in_place
+                                                          : replaced::write_failed;
     }
     if (fresh.place_as(at.name)) return replaced::written;
     // A folder that forbids it (sticky), a mount point where not told (EBUSY): in place.
