@@ -177,6 +177,12 @@ bool file_flags(const std::string& path, unsigned long request, int& flags) {
     return done;
 }
 
+// Runs a command of the test's own in the shell, its output dropped; true when it succeeds.
+bool shell(const std::string& command) {
+    const std::string quiet = "{ " + command + "; } >/dev/null 2>&1";
+    return std::system(quiet.c_str()) == 0;  // NOLINT(cert-env33-c)
+}
+
 // Writes text into one of the kernel's files in /proc; false when refused.
 bool put(const char* file, const std::string& text) {
     const int to = open(file, O_WRONLY);
@@ -288,12 +294,10 @@ struct write_path : ::testing::Test {
         return path;
     }
     // The names in folder (the test's own by default), sorted.
-    std::vector<std::string> names(const fs::path& folder = {}) const {
+    std::vector<std::string> names(const std::string& folder = {}) const {
         std::vector<std::string> found;
-        for (const auto& entry :
-             fs::directory_iterator(folder.empty() ? fs::path(dir.path()) : folder)) {
+        for (const auto& entry : fs::directory_iterator(folder.empty() ? dir.path() : folder))
             found.push_back(entry.path().filename().string());
-        }
         std::sort(found.begin(), found.end());
         return found;
     }
@@ -478,7 +482,7 @@ TEST_F(write_path, what_a_write_turns_on) {
         return [=, this] {
             const std::string disk = dir.file("disk");
             if (!fs::create_directory(disk) || !own_mounts() || setenv("d", disk.c_str(), 1) != 0 ||
-                std::system(("{ " + mount + "; } >/dev/null 2>&1").c_str()) != 0) {
+                !shell(mount)) {
                 return false;
             }
             for (int made = 0; fill != 0 && made < (fill == 'f' ? 100 : 1); ++made) {
@@ -550,10 +554,9 @@ TEST_F(write_path, what_a_write_turns_on) {
         };
         return detail{.what = what, .make = make, .check = kept};
     };
-    // Another user's file (0666), FIFO (with a reader unless lonely) or device
-    // (null's) of type in a sticky folder of mode, with the kernel's guards at levels.
-    const auto sticky = [&](const char* levels, mode_t mode, mode_t type = S_IFREG,
-                            bool lonely = false) {
+    // Another user's file (0666), FIFO (kind 'p', with a reader unless lonely) or
+    // device ('c': null's) in a sticky folder of mode, with the kernel's guards at levels.
+    const auto sticky = [&](const char* levels, mode_t mode, char kind = 'f', bool lonely = false) {
         return [=, this] {
             for (std::size_t i = guards.size(); i < 2; ++i) {
                 const bytes level = test::read_file(guard_settings[i]);
@@ -564,11 +567,12 @@ TEST_F(write_path, what_a_write_turns_on) {
                 return lack("root, to set the kernel's guards");
             }
             std::string theirs = placed("sticky/theirs.bin", 0666, mode);
-            const dev_t null = status("/dev/null").st_rdev;  // ignored for a FIFO
-            EXPECT_TRUE(type == S_IFREG ||
-                        (unlink(theirs.c_str()) | mknod(theirs.c_str(), type | 0666, null)) == 0);
+            const mode_t type = (kind == 'c' ? S_IFCHR : S_IFIFO) | 0666;  // null's, or a FIFO
+            EXPECT_TRUE(kind == 'f' ||
+                        (unlink(theirs.c_str()) |
+                         mknod(theirs.c_str(), type, status("/dev/null").st_rdev)) == 0);
             EXPECT_EQ(chown(theirs.c_str(), 1234, 1234), 0);
-            if (type == S_IFIFO && !lonely) held = open(theirs.c_str(), O_RDONLY | O_NONBLOCK);
+            if (kind == 'p' && !lonely) held = open(theirs.c_str(), O_RDONLY | O_NONBLOCK);
             EXPECT_TRUE(set_guards(levels));
             return theirs;
         };
@@ -673,7 +677,7 @@ TEST_F(write_path, what_a_write_turns_on) {
         flag_row("undeletable (+u)", FS_UNRM_FL),
         {.what = "a file whose XFS project a new file would not have", .make = on_disk,
          .check = [](const std::string& path) {
-             EXPECT_EQ(std::system(("xfs_io -c lsproj " + path + " | grep -q '= 42$'").c_str()), 0);
+             EXPECT_TRUE(shell("xfs_io -c lsproj " + path + " | grep -q '= 42$'"));
          }, .enter = full_disk("truncate -s 300M $d.img && mkfs.xfs -q $d.img && mount $d.img $d" +
                                old_2k + " && xfs_io -c 'chproj 42' $d/out.bin"
                                " && xfs_io -c 'chproj 7' -c 'chattr +P' $d", 0), .needs = disks},
@@ -684,10 +688,10 @@ TEST_F(write_path, what_a_write_turns_on) {
         {.what = "a folder open to all", .make = sticky("11", 01777), .replaced = true},
         {.what = "a group's folder", .make = sticky("11", 01770), .replaced = true},
         {.what = "a group's folder, guarded", .make = sticky("22", 01770), .replaced = true},
-        {.what = "a FIFO, guarded", .make = sticky("11", 01777, S_IFIFO)},
-        {.what = "a FIFO, files guarded", .make = sticky("10", 01777, S_IFIFO)},
-        {.what = "a FIFO without a reader, guarded", .make = sticky("11", 01777, S_IFIFO, true)},
-        {.what = "a device, guards off", .make = sticky("00", 01777, S_IFCHR)},
+        {.what = "a FIFO, guarded", .make = sticky("11", 01777, 'p')},
+        {.what = "a FIFO, files guarded", .make = sticky("10", 01777, 'p')},
+        {.what = "a FIFO without a reader, guarded", .make = sticky("11", 01777, 'p', true)},
+        {.what = "a device, guards off", .make = sticky("00", 01777, 'c')},
         {.what = "a plain user's namespace, where every owner reads as 65534",
          .make = [&] { return sticky("11", 01777)().empty() ? "" : std::string{"theirs.bin"}; },
          .enter = [&] { return another_user(dir.file("sticky"))() && own_users(); },
@@ -782,16 +786,12 @@ TEST_F(write_path, a_name_that_turns_is_opened_again) {
     EXPECT_EQ(test::read_file(log), someone_elses);
     // Nor /dev/stdin, standard input closed: held for the output not to take
     // its number, it still leads to no file, as for "wb".
-    EXPECT_EQ(in_child({},
-                       [&] {
-                           close(0);
-                           const write_outcome wb = as_wb("/dev/stdin");
-                           hold_closed_standard_descriptors();
-                           return fcntl(0, F_GETFD) == 0 && write("/dev/stdin", moment::none) == wb
-                                      ? 0
-                                      : 1;
-                       }),
-              0);
+    const auto closed_input = [&] {
+        const write_outcome wb = close(0) == 0 ? as_wb("/dev/stdin") : write_outcome::written;
+        hold_closed_standard_descriptors();
+        return fcntl(0, F_GETFD) == 0 && write("/dev/stdin", moment::none) == wb ? 0 : 1;
+    };
+    EXPECT_EQ(in_child({}, closed_input), 0);
 }
 
 // The console's terminal is refused by each of its names: its own device
