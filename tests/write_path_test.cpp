@@ -1,8 +1,7 @@
-// The write path at the moments a failure can strike it, and the files a
-// rename would change. The program's calls to write, fsync, renameat and
-// fstatat are wrapped at link time (-Wl,--wrap): once armed, the chosen call
-// fails, or another program's doing is run at that very moment, as a second
-// process could. The attribute listing, the random draws and fchmod are
+// The write path at the moments a failure can strike it, and the files a rename would change.
+// The program's calls to write, fsync, renameat and fstatat are wrapped at link time
+// (-Wl,--wrap): once armed, the chosen call fails, or another program's doing is run at that very
+// moment, as a second process could. The attribute listing, the random draws and fchmod are
 // wrapped too, to answer as other systems do.
 
 #include <gtest/gtest.h>
@@ -27,6 +26,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "file_bytes.h"
@@ -554,9 +554,9 @@ TEST_F(write_path, what_a_write_turns_on) {
         };
         return detail{.what = what, .make = make, .check = kept};
     };
-    // Another user's file (0666), FIFO (kind 'p', with a reader unless lonely) or
-    // device ('c': null's) in a sticky folder of mode, with the kernel's guards at levels.
-    const auto sticky = [&](const char* levels, mode_t mode, char kind = 'f', bool lonely = false) {
+    // Another user's file (0666), FIFO (with a reader, or "lonely") or device (null's),
+    // in a sticky folder of mode, with the kernel's guards at levels.
+    const auto sticky = [&](const char* levels, mode_t mode, std::string_view kind = "file") {
         return [=, this] {
             for (std::size_t i = guards.size(); i < 2; ++i) {
                 const bytes level = test::read_file(guard_settings[i]);
@@ -567,12 +567,12 @@ TEST_F(write_path, what_a_write_turns_on) {
                 return lack("root, to set the kernel's guards");
             }
             std::string theirs = placed("sticky/theirs.bin", 0666, mode);
-            const mode_t type = (kind == 'c' ? S_IFCHR : S_IFIFO) | 0666;  // null's, or a FIFO
-            EXPECT_TRUE(kind == 'f' ||
+            const mode_t type = (kind == "device" ? S_IFCHR : S_IFIFO) | 0666;
+            EXPECT_TRUE(kind == "file" ||
                         (unlink(theirs.c_str()) |
                          mknod(theirs.c_str(), type, status("/dev/null").st_rdev)) == 0);
             EXPECT_EQ(chown(theirs.c_str(), 1234, 1234), 0);
-            if (kind == 'p' && !lonely) held = open(theirs.c_str(), O_RDONLY | O_NONBLOCK);
+            if (kind == "fifo") held = open(theirs.c_str(), O_RDONLY | O_NONBLOCK);
             EXPECT_TRUE(set_guards(levels));
             return theirs;
         };
@@ -688,10 +688,10 @@ TEST_F(write_path, what_a_write_turns_on) {
         {.what = "a folder open to all", .make = sticky("11", 01777), .replaced = true},
         {.what = "a group's folder", .make = sticky("11", 01770), .replaced = true},
         {.what = "a group's folder, guarded", .make = sticky("22", 01770), .replaced = true},
-        {.what = "a FIFO, guarded", .make = sticky("11", 01777, 'p')},
-        {.what = "a FIFO, files guarded", .make = sticky("10", 01777, 'p')},
-        {.what = "a FIFO without a reader, guarded", .make = sticky("11", 01777, 'p', true)},
-        {.what = "a device, guards off", .make = sticky("00", 01777, 'c')},
+        {.what = "a FIFO, guarded", .make = sticky("11", 01777, "fifo")},
+        {.what = "a FIFO, files guarded", .make = sticky("10", 01777, "fifo")},
+        {.what = "a FIFO without a reader, guarded", .make = sticky("11", 01777, "lonely")},
+        {.what = "a device, guards off", .make = sticky("00", 01777, "device")},
         {.what = "a plain user's namespace, where every owner reads as 65534",
          .make = [&] { return sticky("11", 01777)().empty() ? "" : std::string{"theirs.bin"}; },
          .enter = [&] { return another_user(dir.file("sticky"))() && own_users(); },
