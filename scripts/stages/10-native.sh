@@ -2,6 +2,6 @@
 # program, and the sample tileset check.
 set -euo pipefail
 . scripts/lib.sh
-need_packages cmake make g++ googletest libgtest-dev libgmock-dev
+need_packages cmake make g++ googletest libgtest-dev libgmock-dev xfsprogs
 write_path_needs native
 cmake --workflow --preset test
