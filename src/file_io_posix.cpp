@@ -199,7 +199,7 @@ bool find(const char* path, entry& at) {
         char* const slash = std::strrchr(text, '/');
         const char* const base = slash == nullptr ? text : slash + 1;
         const std::size_t base_length = std::strlen(base);
-        if (base_length == 0 || base_length >= sizeof at.name) return false;
+        if (base_length == 0 || base_length >= sizeof at.name) return false;  // stat: never long
         std::memcpy(at.name, base, base_length + 1);
         if (slash != nullptr) {
             *slash = '\0';
