@@ -17,6 +17,6 @@
 # elsewhere; CI runs as root on ext4 and runs them all.
 set -euo pipefail
 . scripts/lib.sh
-need_packages cmake make g++ googletest libgtest-dev libgmock-dev
+need_packages cmake make g++ googletest libgtest-dev libgmock-dev xfsprogs
 write_path_needs native
 cmake --workflow --preset test
