@@ -1,13 +1,11 @@
-// The platform's side of file access: how file names are spelled, opening a
-// file by name for reading, and writing a whole file so that it is replaced
-// whole or not at all. Plain C and system calls only: no stream or locale
-// machinery. file_io_posix.cpp and file_io_windows.cpp are the two sides.
+// The platform's side of file access: how file names are spelled, opening a file by name for
+// reading, and writing a whole file so that it is replaced whole or not at all. Plain C and system
+// calls only; file_io_posix.cpp and file_io_windows.cpp are the two sides.
 #pragma once
 
 #include <cstddef>
 #include <cstdio>
 #include <memory>
-#include <optional>
 
 #include "geometry.h"
 
@@ -50,20 +48,19 @@ enum class write_outcome {
     write_failed,   // a write, the flush or the close failed; see write_file for what stays
 };
 
-// Creates or replaces the file path leads to with size bytes. The name is
-// opened for writing once, as "wb" opens it but without creating or cutting
-// anything: what "wb" refuses is refused (create_failed), and every later step
-// works on that descriptor or handle. A device or a pipe is written through
-// it, but not the file or pipe console writes to: the text would be mixed in.
-// A regular file is replaced whole by a new file, flushed to the disk and
-// renamed over it, so that readers and crashes see the old bytes or the new
-// ones; a failure leaves the old file as it was. Where the new file would not
-// be the same file (links, owner, ACL, attributes, flags, a mount, a folder
-// closed to new names or to removing them), the file is written in place
-// through the descriptor, as "wb" writes, and a failure leaves it empty.
-// On Windows alone a failed replacement can leave the name holding nothing
-// and the old file under a backup name beside it: that name is then put in
-// kept (where kept is not null), for the user to rename the file back.
+// Creates or replaces the file path leads to with size bytes; each side keeps this contract. The
+// name is opened for writing as "wb" opens it, but without cutting it, or making it where nothing
+// is: what "wb" refuses is refused (create_failed), and every later step works on that descriptor
+// or handle. A device or a pipe is written through it, but not the file, pipe or terminal console
+// writes to. A regular file is replaced whole by a new file, flushed and renamed over it (a new
+// output is named once complete): readers and crashes see the old bytes or the new ones, and a
+// failure leaves the old file. Where the new file would not be the same file, the file is written
+// in place, as "wb" writes, and a failure leaves it empty. On POSIX: links, owner, mode, ACL,
+// attributes, flags, an XFS project, a mount, a folder closed to new or removed names, and a full
+// disk or quota whose room in place (the old file's blocks, the new one's, a full disk's free ones)
+// holds the bytes. A name that turns to another file is opened again: no bytes are written that no
+// name holds. Where a failed replacement leaves the name empty (Windows alone), kept gets the old
+// file's backup name, for the user to rename it back.
 write_outcome write_file(const path_char* path, const void* bytes, std::size_t size,
                          std::FILE* console, path_text* kept = nullptr);
 
@@ -72,5 +69,10 @@ write_outcome write_file(const path_char* path, const void* bytes, std::size_t s
 // neither 0 nor 1. Ignored, the write fails instead, and is reported like one
 // to a full disk. Systems without the signals have nothing to ignore.
 void report_failed_writes_instead_of_dying();
+
+// A closed standard descriptor would be the output's number, and the output
+// pass for the console: each is held by the root folder, read-only, which no
+// output can be and /dev/stdin or /dev/fd/N cannot open for writing. POSIX only.
+void hold_closed_standard_descriptors();
 
 }  // namespace glyphor

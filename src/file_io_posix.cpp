@@ -1,29 +1,26 @@
 // File access on Linux, macOS, the BSDs and other POSIX systems. The output
-// is opened once, and every later step works on that descriptor and on the
-// folder that holds the file: a failure removes only this process's own name.
+// is opened by its name, and every later step works on that descriptor and on
+// the folder that holds the file: a failure removes only this process's own name.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <optional>
 #include <utility>
 
-// Linux's own calls (statx for a file's flags, its extended attributes,
-// O_PATH folders, getrandom): a portable build does without them, as the
-// BSDs do, and the tests run both.
+// Linux's own calls (statx's flags, extended attributes, O_PATH, getrandom): a
+// portable build does without them, as the BSDs do; the tests run both.
 #if defined(__linux__) && !defined(GLYPHOR_PORTABLE)
 #define GLYPHOR_LINUX 1
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/random.h>
-#include <sys/sysmacros.h>
 #else
 #define GLYPHOR_LINUX 0
 #endif
@@ -43,6 +40,11 @@ void report_failed_writes_instead_of_dying() {
     std::signal(SIGPIPE, SIG_IGN);
 }
 
+void hold_closed_standard_descriptors() {
+    for (int standard = 0; standard < 3; ++standard)
+        if (::fcntl(standard, F_GETFD) < 0) ::open("/", O_RDONLY | O_DIRECTORY);
+}
+
 bool can_seek(std::FILE* file) {
     struct stat found {};
     return fstat(fileno(file), &found) == 0 && (S_ISREG(found.st_mode) || S_ISBLK(found.st_mode));
@@ -57,9 +59,7 @@ public:
     ~descriptor() {
         if (number_ >= 0) ::close(number_);
     }
-    descriptor(const descriptor&) = delete;
-    descriptor& operator=(const descriptor&) = delete;
-    // The descriptor held before goes with other, closed when other goes.
+    // The descriptor held before goes with other, closed when other goes (no copies).
     descriptor& operator=(descriptor&& other) noexcept {
         std::swap(number_, other.number_);
         return *this;
@@ -71,34 +71,17 @@ private:
     int number_;
 };
 
-// A file's or a folder's status and flags (chattr's or chflags's, and a mount point's).
+// A file's or a folder's status, flags (chattr's or chflags's, a mount point's), XFS project.
 struct facts {
     struct stat is {};
     std::uint64_t flags = 0;
+    std::uint32_t project = 0;
 };
 
 #if GLYPHOR_LINUX
 constexpr int folder_flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
 constexpr std::uint64_t append_only = STATX_ATTR_APPEND;
-
-bool look(int file, facts& found) {
-    struct statx seen {};
-    if (::statx(file, "", AT_EMPTY_PATH, STATX_BASIC_STATS, &seen) != 0) return false;
-    found.is.st_dev = makedev(seen.stx_dev_major, seen.stx_dev_minor);
-    found.is.st_ino = seen.stx_ino;
-    found.is.st_mode = seen.stx_mode;
-    found.is.st_nlink = seen.stx_nlink;
-    found.is.st_uid = seen.stx_uid;
-    found.is.st_gid = seen.stx_gid;
-    found.is.st_blocks = static_cast<blkcnt_t>(seen.stx_blocks);
-    found.flags = seen.stx_attributes & seen.stx_attributes_mask;
-    // All of chattr's flags, where statx tells only some. Asked of regular files
-    // alone: a device's driver gives an ioctl number its own meaning.
-    unsigned int chattr = 0;
-    if (S_ISREG(seen.stx_mode) && ::ioctl(file, FS_IOC_GETFLAGS, &chattr) == 0)
-        found.flags |= std::uint64_t{chattr} << 32U;
-    return true;
-}
+constexpr std::uint64_t mount_root = STATX_ATTR_MOUNT_ROOT;
 #else
 constexpr int folder_flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 #if defined(UF_APPEND)
@@ -106,36 +89,31 @@ constexpr std::uint64_t append_only = UF_APPEND | SF_APPEND;
 #else
 constexpr std::uint64_t append_only = 0;  // not told here
 #endif
+constexpr std::uint64_t mount_root = 0;  // not told: a rename onto one fails (EBUSY)
+#endif
 
 bool look(int file, facts& found) {
     if ((file == AT_FDCWD ? ::stat(".", &found.is) : ::fstat(file, &found.is)) != 0) return false;
-#if defined(UF_APPEND)
+#if GLYPHOR_LINUX
+    // statx's flags, all chattr's (statx tells some) and the project, asked of
+    // a regular file alone: a device's driver gives an ioctl its own meaning.
+    struct statx seen {};
+    unsigned int chattr = 0;
+    fsxattr xfs{};
+    if (::statx(file, "", AT_EMPTY_PATH, 0, &seen) != 0) return false;
+    found.flags = seen.stx_attributes & seen.stx_attributes_mask;
+    if (S_ISREG(found.is.st_mode) && ::ioctl(file, FS_IOC_GETFLAGS, &chattr) == 0)
+        found.flags |= std::uint64_t{chattr} << 32U;
+    if (S_ISREG(found.is.st_mode) && ::ioctl(file, FS_IOC_FSGETXATTR, &xfs) == 0)
+        found.project = xfs.fsx_projid;
+#elif defined(UF_APPEND)
     found.flags = found.is.st_flags;
 #endif
     return true;
 }
-#endif
 
-// The Linux kernel's guard of sticky folders (fs.protected_regular and
-// fs.protected_fifos): "wb" may not open another user's file or FIFO there,
-// root included. Where the setting cannot be read, the strictest is assumed.
-bool guarded(const facts& folder, const facts& file) {
-    if (GLYPHOR_LINUX == 0 || (folder.is.st_mode & S_ISVTX) == 0 ||
-        file.is.st_uid == folder.is.st_uid || file.is.st_uid == ::geteuid()) {
-        return false;
-    }
-    char level = '2';  // kept where nothing is read
-    const descriptor setting{::open(S_ISFIFO(file.is.st_mode) ? "/proc/sys/fs/protected_fifos"
-                                                              : "/proc/sys/fs/protected_regular",
-                                    O_RDONLY | O_CLOEXEC)};
-    static_cast<void>(::read(setting.get(), &level, 1));
-    return (folder.is.st_mode & S_IWOTH) != 0 ? level > '0'
-                                              : (folder.is.st_mode & S_IWGRP) != 0 && level > '1';
-}
-
-// True when the new file has the very extended attributes of the old one
-// (an ACL among them, or one a default ACL gave it); one too long to compare
-// here counts as a difference. Systems other than Linux and macOS are not asked.
+// True when the new file has the very extended attributes of the old one (an ACL, one a default
+// ACL gave), one too long to compare counting as a difference; only Linux and macOS are asked.
 #if defined(__APPLE__)
 #define GLYPHOR_POSITION , 0  // macOS's fgetxattr reads from a position,
 #define GLYPHOR_OPTIONS , 0   // and its calls take options
@@ -154,8 +132,7 @@ bool same_attributes([[maybe_unused]] int old_file, [[maybe_unused]] int new_fil
         }
     }
 #endif
-    char names[2][4096];
-    char values[2][4096];
+    char names[2][4096], values[2][4096];
     const int files[2] = {old_file, new_file};
     ssize_t length[2];
     for (int i = 0; i < 2; ++i) {
@@ -181,50 +158,47 @@ bool same_attributes([[maybe_unused]] int old_file, [[maybe_unused]] int new_fil
 // Sends all size bytes, however many each call takes, and again what a signal interrupted.
 bool write_all(int file, const void* bytes, std::size_t size) {
     const auto* next = static_cast<const unsigned char*>(bytes);
-    while (size > 0) {
-        const ssize_t wrote = ::write(file, next, size);
-        if (wrote < 0 && errno == EINTR) continue;
-        if (wrote <= 0) return false;
-        next += wrote;
-        size -= static_cast<std::size_t>(wrote);
+    for (ssize_t wrote = 0; size > 0; next += wrote, size -= static_cast<std::size_t>(wrote)) {
+        wrote = ::write(file, next, size);
+        if (wrote < 0 && errno == EINTR)
+            wrote = 0;
+        else if (wrote <= 0)
+            return false;
     }
     return true;
 }
 
-// Writes through the descriptor the name was opened as, as "wb" writes: a
-// file is cut to 0 bytes first, and again when the write fails.
+// Writes through the descriptor the name was opened as, as "wb" writes, but a failure cuts a
+// file back to 0 bytes, where "wb" leaves a part: whole or empty. regular: cut and flushed.
 write_outcome write_in_place(int file, bool regular, const void* bytes, std::size_t size) {
     if (regular && ::ftruncate(file, 0) != 0) return write_outcome::create_failed;
-    if (write_all(file, bytes, size) && (!regular || ::fsync(file) == 0)) {
+    if (write_all(file, bytes, size) && (!regular || ::fsync(file) == 0))
         return write_outcome::written;
-    }
     if (regular) static_cast<void>(::ftruncate(file, 0));
     return write_outcome::write_failed;
 }
 
-// The folder that holds the file a name leads to after every symbolic link,
-// and the file's name in it.
+// The folder that holds the file a name leads to after all links, and its name there.
 struct entry {
     descriptor folder;
     char name[NAME_MAX + 1] = {};
     struct stat found {};  // what is there, if anything
 };
 
-// False when the name leads to no folder: a missing or closed folder, a loop
-// of links, a link to an open file's unreachable name. Each folder on the way
-// is opened, so a path of any depth is followed relative to the last; a
-// relative path starts at the working folder, unopened: it may be closed.
+// False when the name leads to no folder (missing, closed, a loop of links, a
+// link changed meanwhile); true, found empty, where nothing is there (a /proc
+// link to a deleted file: " (deleted)" ends its text). Each folder is opened
+// in the last, from the working folder, unopened: it may be closed. The path
+// passed stat: it is shorter than PATH_MAX, as a link's text is.
 bool find(const char* path, entry& at) {
     char text[PATH_MAX];
-    const std::size_t length = std::strlen(path);
-    if (length >= sizeof text) return false;  // never, after open: kept for the copy
-    std::memcpy(text, path, length + 1);
+    std::memcpy(text, path, std::strlen(path) + 1);
     at.folder = descriptor{AT_FDCWD};
     for (int links = 0; links <= 40; ++links) {  // as many as the kernel follows
         char* const slash = std::strrchr(text, '/');
         const char* const base = slash == nullptr ? text : slash + 1;
         const std::size_t base_length = std::strlen(base);
-        if (base_length == 0 || base_length >= sizeof at.name) return false;
+        if (base_length == 0 || base_length >= sizeof at.name) return false;  // stat: never long
         std::memcpy(at.name, base, base_length + 1);
         if (slash != nullptr) {
             *slash = '\0';
@@ -238,17 +212,16 @@ bool find(const char* path, entry& at) {
         }
         if (!S_ISLNK(at.found.st_mode)) return true;
         // The link's text names a file relative to the link's own folder.
-        const ssize_t got = ::readlinkat(at.folder.get(), at.name, text, sizeof text);
-        if (got <= 0 || static_cast<std::size_t>(got) >= sizeof text) return false;
+        const ssize_t got = ::readlinkat(at.folder.get(), at.name, text, sizeof text - 1);
+        if (got < 0) return false;
         text[got] = '\0';
     }
     return false;
 }
 
-// The new file, made under a hidden name of its own in the output's folder:
-// ".glyphor-" and 12 random letters, digits, '-' or '_', made exclusively.
-// Until it is renamed into place, it goes when this goes; any signal but a
-// fault's own waits meanwhile, and acts once it is gone.
+// The new file, made exclusively in the output's folder under a hidden name, ".glyphor-" and 12
+// random letters, digits, '-' or '_'. Until renamed into place, it goes when this goes; any
+// signal but a fault's own waits meanwhile, and acts once it is gone.
 class temporary {
 public:
     explicit temporary(int folder) : folder_{folder} {
@@ -262,9 +235,7 @@ public:
         if (file_ && !placed_) static_cast<void>(::unlinkat(folder_, name_, 0));
         sigprocmask(SIG_SETMASK, &signals_, nullptr);
     }
-    temporary(const temporary&) = delete;
-    temporary& operator=(const temporary&) = delete;
-    int get() const { return file_.get(); }
+    int get() const { return file_.get(); }  // (no copies: descriptor has none)
 
     // False, with errno set, when no file can be made in the folder.
     bool make(mode_t mode) {
@@ -275,13 +246,11 @@ public:
         for (int draw = 0; draw < 100; ++draw) {
             unsigned char random[sizeof name_ - prefix - 1];
 #if GLYPHOR_LINUX
-            if (::getrandom(random, sizeof random, 0) != sizeof random) {
-                // No random numbers (an old kernel, a filter): the clock, the
-                // process and the draw make the name, which O_EXCL keeps safe.
-                timespec now{};
-                ::clock_gettime(CLOCK_REALTIME, &now);
-                auto mixed = static_cast<std::uint64_t>(now.tv_nsec ^ ::getpid() ^ draw) *
-                             0x9E3779B97F4A7C15U;
+            // No random numbers (an old kernel, a filter): the time, the process and the draw.
+            if (::getrandom(random, sizeof random, 0) != sizeof random) {  // O_EXCL: still safe
+                auto mixed =
+                    static_cast<std::uint64_t>(std::time(nullptr) << 24 ^ ::getpid() << 8 ^ draw) *
+                    0x9E3779B97F4A7C15U;
                 for (unsigned char& byte : random) byte = static_cast<unsigned char>(mixed >>= 5U);
             }
 #else
@@ -295,10 +264,9 @@ public:
         }
         return false;
     }
-    // Renames the file over name in the folder; false, with errno set, when it stays where it is.
-    bool place_as(const char* name) {
-        placed_ = ::renameat(folder_, name_, folder_, name) == 0;
-        return placed_;
+    // Renames it over to in the folder; false, with errno set, when it stays.
+    bool place_as(const char* to) {
+        return placed_ = ::renameat(folder_, name_, folder_, to) == 0;
     }
 
 private:
@@ -309,63 +277,68 @@ private:
     sigset_t signals_{};
 };
 
-// True when the disk has no room for a new file (errno) but the old file's
-// own blocks hold the new bytes: cut and written again, it needs no more.
-bool room_in_old(const facts* old, std::size_t size) {
-    return old != nullptr && (errno == ENOSPC || errno == EDQUOT) &&
-           static_cast<std::uint64_t>(old->is.st_blocks) * 512 >= size;
+// True when the disk or the quota had no room for the new file (errno) but
+// has for the bytes in place: the old file's and the new one's blocks, both
+// freed first, and the free ones on a full disk (a quota's room is not told).
+bool room_in_place(const facts* old, int old_file, const temporary* made, std::size_t size) {
+    const int error = errno;
+    struct stat fresh {};
+    struct statvfs disk {};
+    if (old == nullptr || (error != ENOSPC && error != EDQUOT)) return false;
+    if (made != nullptr) ::fstat(made->get(), &fresh);  // else none: 0 blocks, 512-byte units
+    std::uint64_t room = static_cast<std::uint64_t>(old->is.st_blocks + fresh.st_blocks) * 512;
+    if (error == ENOSPC && ::fstatvfs(old_file, &disk) == 0) room += disk.f_bavail * disk.f_frsize;
+    return room >= size;
 }
 
-// Writes the bytes into a new file renamed over the entry at, in folder; old
-// is the file opened there, or null. Nothing where it is to be written in place.
-std::optional<write_outcome> replace(const entry& at, const facts& folder, const facts* old,
-                                     int old_file, const void* bytes, std::size_t size) {
-    if ((folder.flags & append_only) != 0 ||
-        (old != nullptr && (old->is.st_nlink != 1 || old->is.st_dev != folder.is.st_dev))) {
-        return std::nullopt;
-    }
+// What replace() comes to: write_file's outcome (the first three, in its
+// order), or in_place: the old file is to be written through its descriptor.
+enum class replaced { written, create_failed, write_failed, in_place };
+static_assert(static_cast<int>(replaced::write_failed) ==
+              static_cast<int>(write_outcome::write_failed));
 
+// Writes the bytes into a new file renamed over the entry at; old is the file
+// opened there (old_file), or null. "wb" writes the files of a closed or full folder.
+replaced replace(const entry& at, const facts* old, int old_file, const void* bytes,
+                 std::size_t size) {
     temporary fresh{at.folder.get()};
     if (!fresh.make(old != nullptr ? 0600 : 0666)) {
-        // A folder closed to new files, a full disk: "wb" writes its files all the same.
-        if ((old != nullptr && (errno == EACCES || errno == EPERM)) || room_in_old(old, size)) {
-            return std::nullopt;
-        }
-        return write_outcome::create_failed;
+        const bool closed = old != nullptr && (errno == EACCES || errno == EPERM);
+        return closed || room_in_place(old, old_file, nullptr, size) ? replaced::in_place
+                                                                     : replaced::create_failed;
     }
     if (old != nullptr) {
         // The old file's owner, group and mode, in that order (a change of
-        // owner clears the set-id bits), its flags and its attributes.
+        // owner clears the set-id bits), its flags, project and attributes.
         facts made;
-        if (!look(fresh.get(), made)) return write_outcome::create_failed;
+        if (!look(fresh.get(), made)) return replaced::create_failed;
         if (((made.is.st_uid != old->is.st_uid || made.is.st_gid != old->is.st_gid) &&
              ::fchown(fresh.get(), old->is.st_uid, old->is.st_gid) != 0) ||
             ::fchmod(fresh.get(), old->is.st_mode & 07777) != 0 || made.flags != old->flags ||
-            !same_attributes(old_file, fresh.get())) {
-            return std::nullopt;
+            made.project != old->project || !same_attributes(old_file, fresh.get())) {
+            return replaced::in_place;
         }
     }
     // The bytes reach the disk before the name does: after a crash the name
     // holds the old file or the new one, never an empty one.
-    if (!write_all(fresh.get(), bytes, size) || ::fsync(fresh.get()) != 0) {
-        if (room_in_old(old, size)) return std::nullopt;  // written once the new file is gone
-        return write_outcome::write_failed;
+    if (!write_all(fresh.get(), bytes, size) ||
+        ::fsync(fresh.get()) != 0) {  // (in place: once gone)
+        return room_in_place(old, old_file, &fresh, size) ? replaced::in_place
+                                                          : replaced::write_failed;
     }
-    if (fresh.place_as(at.name)) return write_outcome::written;
-    // A mount point, a folder that forbids it: the old file is written instead.
-    if (old != nullptr && (errno == EBUSY || errno == EPERM || errno == EXDEV)) return std::nullopt;
-    return write_outcome::write_failed;
+    if (fresh.place_as(at.name)) return replaced::written;
+    // A folder that forbids it (sticky), a mount point where not told (EBUSY): in place.
+    const bool forbidden = errno == EPERM || (mount_root == 0 && errno == EBUSY);
+    return old != nullptr && forbidden ? replaced::in_place : replaced::write_failed;
 }
 
-// True when the file opened may be the one console writes to: a file or a
-// pipe, or a terminal, where the program's text would be mixed into the
-// bytes, by any name (/dev/tty: both are the controlling terminal). A device
-// such as /dev/null takes both; a closed console takes nothing.
+// True when the file opened may be the one console writes to, where its text
+// would be mixed in: a file or a pipe, or a terminal by any name (/dev/tty:
+// both the controlling terminal). A device such as /dev/null takes both; a
+// closed console (held by the root folder) nothing; one not told, anything.
 bool is_console(int file, const facts& found, std::FILE* console) {
     struct stat seen {};
-    if (console == nullptr || ::fstat(fileno(console), &seen) != 0) {
-        return console != nullptr && errno != EBADF;
-    }
+    if (console == nullptr || ::fstat(fileno(console), &seen) != 0) return console != nullptr;
     return (S_ISCHR(found.is.st_mode) && ::isatty(file) != 0 && ::tcgetpgrp(file) >= 0 &&
             ::tcgetpgrp(fileno(console)) >= 0) ||
            (seen.st_dev == found.is.st_dev && seen.st_ino == found.is.st_ino &&
@@ -376,40 +349,43 @@ bool is_console(int file, const facts& found, std::FILE* console) {
 
 write_outcome write_file(const char* path, const void* bytes, std::size_t size, std::FILE* console,
                          path_text* /*kept: never set, the old file keeps its name*/) {
-    const descriptor out{::open(path, O_WRONLY | O_NOCTTY | O_CLOEXEC)};
-    if (!out && errno != ENOENT) return write_outcome::create_failed;
-    facts found;
-    if (out && !look(out.get(), found)) return write_outcome::create_failed;
-    if (out && is_console(out.get(), found, console)) return write_outcome::create_failed;
-    const bool regular = S_ISREG(found.is.st_mode);
-    if (out && !regular && !S_ISFIFO(found.is.st_mode)) {
-        return write_in_place(out.get(), false, bytes, size);
+    // As "wb" opens it (O_CREAT: the kernel's sticky-folder guards judge), without cutting it;
+    // where nothing is, the new file is made below. A name that turns to another file (another
+    // writer's, renamed over it) is opened again: bytes no name holds are never written.
+    for (int round = 0; round < 3; ++round) {
+        facts found;
+        const bool exists = ::stat(path, &found.is) == 0;
+        if (!exists && errno != ENOENT) return write_outcome::create_failed;
+        descriptor out{exists ? ::open(path, O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC, 0666) : -1};
+        if (exists && (!out || !look(out.get(), found) || is_console(out.get(), found, console)))
+            return write_outcome::create_failed;
+        if (exists && !S_ISREG(found.is.st_mode))
+            return write_in_place(out.get(), false, bytes, size);
+        // A regular file is replaced in its folder, if that entry is the file
+        // opened; one out of reach (/dev/fd/N into a closed folder) is written
+        // in place, if a name holds it, and so is what a new file could never
+        // be: other links, another device, a mount, or a file in an
+        // append-only folder, where a hidden name could never go.
+        entry at;
+        facts folder;
+        const bool reached = find(path, at) && look(at.folder.get(), folder);
+        if (reached && (at.found.st_dev != found.is.st_dev || at.found.st_ino != found.is.st_ino))
+            continue;
+        if (!reached && (!exists || found.is.st_nlink == 0)) return write_outcome::create_failed;
+        const bool in_place =
+            !reached || (folder.flags & append_only) != 0 ||
+            (exists && (found.is.st_nlink != 1 || found.is.st_dev != folder.is.st_dev ||
+                        (found.flags & mount_root) != 0));
+        const replaced done = in_place
+                                  ? replaced::in_place
+                                  : replace(at, exists ? &found : nullptr, out.get(), bytes, size);
+        if (done != replaced::in_place) return static_cast<write_outcome>(done);
+        if (!exists)  // a new file in an append-only folder, made as "wb" makes it
+            out = descriptor{::openat(at.folder.get(), at.name,
+                                      O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666)};
+        return out ? write_in_place(out.get(), true, bytes, size) : write_outcome::create_failed;
     }
-
-    // A regular file is replaced in the folder that holds it, when that
-    // folder's entry is still the file opened; else it is written through
-    // the descriptor (an open file's /dev/fd link, a name taken meanwhile).
-    // A FIFO is only checked against its folder's guard.
-    entry at;
-    facts folder;
-    const bool found_entry = find(path, at);
-    if (found_entry && !look(at.folder.get(), folder)) return write_outcome::create_failed;
-    if (!out) {
-        if (!found_entry) return write_outcome::create_failed;
-        if (const auto outcome = replace(at, folder, nullptr, -1, bytes, size)) return *outcome;
-        // A folder where no hidden name could be removed: the file is made as "wb" makes it.
-        const descriptor made{::openat(at.folder.get(), at.name,
-                                       O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666)};
-        if (!made) return write_outcome::create_failed;
-        return write_in_place(made.get(), true, bytes, size);
-    }
-    if (found_entry && at.found.st_dev == found.is.st_dev && at.found.st_ino == found.is.st_ino) {
-        if (guarded(folder, found)) return write_outcome::create_failed;
-        if (!regular) return write_in_place(out.get(), false, bytes, size);
-        if (const auto outcome = replace(at, folder, &found, out.get(), bytes, size))
-            return *outcome;
-    }
-    return write_in_place(out.get(), regular, bytes, size);
+    return write_outcome::create_failed;
 }
 
 }  // namespace glyphor

@@ -121,12 +121,8 @@ int wmain(int argc, wchar_t** argv) {
     return glyphor::run(argc, argv, shown.texts());
 }
 #else
-#include <fcntl.h>
 int main(int argc, char** argv) {
-    // A closed standard descriptor would be the output's number, and the output
-    // would pass for the console: each gets /dev/null, open for the whole run.
-    for (int standard = 0; standard < 3; ++standard)
-        if (fcntl(standard, F_GETFD) < 0) open("/dev/null", O_RDWR);
+    glyphor::hold_closed_standard_descriptors();
     glyphor::report_failed_writes_instead_of_dying();
     return glyphor::run(argc, argv);
 }
