@@ -1,5 +1,7 @@
 #include "charset_text.h"
 
+#include <string_view>
+
 namespace glyphor {
 
 const char* screen_code_name(int tile) {
@@ -135,6 +137,89 @@ void explain_address(text_out& out, unsigned address, unsigned size, int first, 
             "Warning: these bytes share $%04X-$%04X with that screen: move the screen (the "
             "high 4 bits of $D018)\n",
             base + 0x400, base + 0x7E7);
+}
+
+namespace {
+
+// A field's text without the spaces around it.
+std::string_view trimmed(const char* typed) {
+    constexpr const char* space = " \t\n\v\f\r";
+    const std::string_view text(typed);
+    const std::size_t start = std::min(text.find_first_not_of(space), text.size());
+    return text.substr(start, text.find_last_not_of(space) + 1 - start);
+}
+
+// A field's digits in base (16 at most) as a number, up to $10000; -1 when
+// there are none or another character is among them.
+long read_digits(std::string_view digits, long base) {
+    long value = digits.empty() ? -1 : 0;
+    for (const char c : digits) {
+        const int lower = c | 0x20;  // a letter in lower case
+        const long digit = c >= '0' && c <= '9'           ? c - '0'
+                           : lower >= 'a' && lower <= 'f' ? lower - 'a' + 10
+                                                          : 16;
+        value = digit < base && value >= 0 ? std::min(value * base + digit, 0x10000L) : -1;
+    }
+    return value;
+}
+
+}  // namespace
+
+file_fields read_file_fields(const char* first_field, const char* address_field, int tiles) {
+    file_fields fields;
+    const std::string_view first = trimmed(first_field);
+    const long tile = first.empty() ? 0 : read_digits(first, 10);
+    if (tile < 0 || tile >= std::max(tiles, 1)) {
+        text_out{fields.first_refused, sizeof fields.first_refused}.add(
+            "First tile %.*s: write a tile number from 0 to %d", static_cast<int>(first.size()),
+            first.data(), std::max(tiles - 1, 0));
+    } else {
+        fields.file.first = static_cast<int>(tile);
+    }
+    fields.file.count = tiles - fields.file.first;
+
+    const std::string_view address = trimmed(address_field);
+    if (address.empty()) return fields;
+    const std::size_t prefix = address[0] == '$'                                              ? 1
+                               : address.substr(0, 2) == "0x" || address.substr(0, 2) == "0X" ? 2
+                                                                                              : 0;
+    const long value = read_digits(address.substr(prefix), prefix != 0 ? 16 : 10);
+    const long size = fields.file.count * 8L;
+    const int length = static_cast<int>(address.size());
+    text_out refused{fields.address_refused, sizeof fields.address_refused};
+    if (value < 0) {
+        refused.add("Load address %.*s: write it as $2000, 0x2000 or 8192", length, address.data());
+    } else if (value > 0xFFFF) {
+        refused.add("Load address %.*s is above $FFFF", length, address.data());
+    } else if (value + size > 0x10000) {
+        refused.add(
+            "Load address $%04lX: the charset's %ld bytes would run past $FFFF (the last "
+            "address that fits them is $%04lX)",
+            value, size, 0x10000 - size);
+    } else {
+        fields.file.origin = value;
+    }
+    return fields;
+}
+
+bool write_offer(text_out& out, const char* name, const file_fields& fields, bool made) {
+    const charset_slice& file = fields.file;
+    const char* const refused = !made                          ? "glyphor made no charset"
+                                : *fields.address_refused      ? fields.address_refused
+                                : file.first + file.count == 0 ? "A count of 0 makes no file"
+                                                               : fields.first_refused;
+    if (*refused != '\0') {
+        out.add("Nothing offered. %s.", refused);
+        return false;
+    }
+    const long size = file.count * 8L + (file.origin >= 0 ? 2 : 0);
+    out.add("Offered: %s, ", name);
+    if (size >= 1000) out.add("%ld,", size / 1000);
+    out.add(size >= 1000 ? "%03ld bytes" : "%ld bytes", size % 1000);
+    if (file.origin >= 0)
+        out.add(", for $%04lX-$%04lX", file.origin, file.origin + file.count * 8L - 1);
+    if (file.first > 0) out.add(", tiles %d to %d", file.first, file.first + file.count - 1);
+    return true;
 }
 
 }  // namespace glyphor

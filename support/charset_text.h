@@ -55,4 +55,21 @@ void describe_tile(text_out& out, const std::uint8_t* charset, int tiles, int ti
 // warning line for each reason the chip would not show them as they are.
 void explain_address(text_out& out, unsigned address, unsigned size, int first, bool vic20);
 
+// The file the page's fields ask for from a charset of tiles tiles: the
+// first tile (empty for 0) and the load address (empty for none; $2000,
+// 0x2000 or 8192, within $0000-$FFFF with the whole slice). A field refused
+// leaves its reason in its text; the slice then starts at tile 0, or has no
+// origin.
+struct file_fields {
+    charset_slice file;
+    char first_refused[1024] = {};
+    char address_refused[1024] = {};
+};
+file_fields read_file_fields(const char* first_field, const char* address_field, int tiles);
+
+// The line saying what the page offers under name: its size and the addresses
+// and tiles it covers, or that nothing is offered and why (made: whether a
+// charset was made from the tileset). True when a file is offered.
+bool write_offer(text_out& out, const char* name, const file_fields& fields, bool made);
+
 }  // namespace glyphor

@@ -164,8 +164,8 @@ TEST_F(preview, running_out_of_memory_is_reported_not_an_abort) {
 
 // The web page's bench: a character row's pixels (colour numbers, left first) as each machine
 // shows them (C64 $D021, $D022, $D023, colour RAM; VIC-20 screen, border, auxiliary, colour
-// RAM), and what a load address means to each: a line for each value and for each warning.
-TEST(bench, machines_show_rows_by_their_rules_and_explain_an_address) {
+// RAM), what a load address means to each (a line a value or warning), the file fields offer.
+TEST(bench, machines_show_rows_by_their_rules_and_explain_an_address_and_the_file) {
     // clang-format off
     struct row { machine_colours colours; std::uint8_t bits; unsigned shown[8]; };
     const row rows[] = {
@@ -190,6 +190,15 @@ TEST(bench, machines_show_rows_by_their_rules_and_explain_an_address) {
         {0x9800, 2048, 0, 3, {"bank 2", "at $9000-$9FFF"}},
         {0x0000, 2048, 64, 4, {"$9005 = $F8 (POKE 36869,248)", "from tile 192 on", "share $0400-$07E7"}},
     };
+    const struct fields { const char *first, *at; int tiles; bool made; const char* offer; } offers[] = {
+        {" 64 ", "0x1c00\t", 256, true, "Offered: t, 1,538 bytes, for $1C00-$21FF, tiles 64 to 255"},
+        {"255", "$fff8", 256, true, "Offered: t, 10 bytes, for $FFF8-$FFFF, tiles 255 to 255"},
+        {"", "63489", 256, true, "Nothing offered. Load address $F801: the charset's 2048 bytes would run past $FFFF (the last address that fits them is $F800)."},
+        {"300", "$F900", 256, true, "Nothing offered. Load address $F900: the charset's 2048 bytes would run past $FFFF (the last address that fits them is $F800)."},
+        {"", " $1g", 256, true, "Nothing offered. Load address $1g: write it as $2000, 0x2000 or 8192."},
+        {"1e2", "0X2000", 200, true, "Nothing offered. First tile 1e2: write a tile number from 0 to 199."},
+        {"", "abc", 0, false, "Nothing offered. glyphor made no charset."},
+    };
     // clang-format on
     std::vector<std::uint8_t> charset = test::random_bytes(2048);
     int tile = 0;  // each row in row 5 of a tile of its own
@@ -209,6 +218,12 @@ TEST(bench, machines_show_rows_by_their_rules_and_explain_an_address) {
         const std::string said(text, out.size);
         for (const char* part : a.says) EXPECT_NE(said.find(part), std::string::npos) << said;
         EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), a.lines) << said;
+    }
+    for (const fields& f : offers) {
+        text_out line{text, sizeof text};
+        EXPECT_EQ(write_offer(line, "t", read_file_fields(f.first, f.at, f.tiles), f.made),
+                  f.offer[0] == 'O');
+        EXPECT_EQ(std::string(text, line.size), f.offer);
     }
     // Tile 37 (row 5 $A5 above) of a file of tiles 10 to 199 loaded at $2000.
     text_out about{text, sizeof text};

@@ -18,7 +18,6 @@
   const memory = (at, size) => new Uint8Array(m.memory.buffer, at, size);
   const text = (at, size) => new TextDecoder().decode(memory(at, size));
   const give = (room, bytes) => memory(room(bytes.length), bytes.length).set(bytes);
-  const hex = (value, digits) => `$${value.toString(16).toUpperCase().padStart(digits, '0')}`;
 
   // reading: the file being read ('' for none); source: the file whose
   // tileset the module holds; unused: how many files dropped with it were not
@@ -30,30 +29,11 @@
   let download = '';
   let sourceLink = '';
 
-  // The load address field: empty for none, else $2000, 0x2000 or 8192.
-  const loadAddress = (field, size) => {
-    const typed = field.trim();
-    if (typed === '') return {};
-    const hexadecimal = /^(?:\$|0x)([0-9a-f]+)$/i.exec(typed);
-    const value = hexadecimal ? parseInt(hexadecimal[1], 16)
-      : /^[0-9]+$/.test(typed) ? Number(typed) : NaN;
-    if (Number.isNaN(value)) {
-      return { error: `Load address ${typed}: write it as $2000, 0x2000 or 8192` };
-    }
-    if (value > 0xFFFF) return { error: `Load address ${typed} is above $FFFF` };
-    if (value + size > 0x10000) {
-      return { error: `Load address ${hex(value, 4)}: the charset's ${size} bytes would run ` +
-                      `past $FFFF (the last address that fits them is ${hex(0x10000 - size, 4)})` };
-    }
-    return { address: value };
-  };
-
   // A text the module leaves, up to its NUL.
   const cText = (at) => text(at, new Uint8Array(m.memory.buffer, at).indexOf(0));
   // The bench's choices: each view's colours (background, $D022 or border,
-  // $D023 or auxiliary, character), the first tile saved, its load address.
+  // $D023 or auxiliary, character).
   const views = [[0, 2, 3, 1], [0, 2, 3, 9], [0, 2, 1, 11]];
-  const bench = { first: 0, origin: -1 };
   const names = 'black white red cyan purple green blue yellow'.split(' ');
   const extra = ['orange brown light_red dark_grey grey light_green light_blue light_grey',
                  'orange light_orange pink light_cyan light_purple light_green light_blue light_yellow'];
@@ -95,7 +75,7 @@
     const shown = selection !== null && !$(selection.on).hidden;
     $('tile').hidden = !shown;
     // The tile named under the picture; its place and bytes too in the bench.
-    const about = shown ? cText(m.glyphor_tile(selection.tile, bench.first, bench.origin)) : '';
+    const about = shown ? cText(m.glyphor_tile(selection.tile)) : '';
     $('tile').textContent = about.split('\n')[0];
     $('inspector').hidden = !shown;
     $('inspector').textContent = about;
@@ -125,6 +105,9 @@
     // An empty count field is the count left out: 256.
     const count = $('count').value;
     give(m.glyphor_count, new TextEncoder().encode(count === '' ? '256' : count));
+    // The first tile saved and the load address, as the module reads them.
+    give(m.glyphor_first_field, new TextEncoder().encode($('first').value));
+    give(m.glyphor_address_field, new TextEncoder().encode($('address').value));
     const failed = m.glyphor_convert() !== 0;
     $('count').setAttribute('aria-invalid', String(m.glyphor_count_refused() !== 0));
     // The count as glyphor read it, where that is not what was typed.
@@ -142,19 +125,14 @@
     picture($('tileset'), tileset);
     picture($('preview'), preview);
     $('pictures').hidden = tileset === 0 && preview === 0;
-    const name = new TextDecoder().decode(memory(m.glyphor_output_name(), 1024)).split('\0')[0];
-    const size = m.glyphor_charset_size();
-    // The first tile saved: empty for 0.
-    const tiles = size / 8;
-    const typed = $('first').value.trim();
-    const first = typed === '' ? 0 : /^[0-9]+$/.test(typed) ? Number(typed) : NaN;
-    const firstError = !(first < Math.max(tiles, 1)) &&
-      `First tile ${typed}: write a tile number from 0 to ${Math.max(tiles - 1, 0)}`;
-    $('first').setAttribute('aria-invalid', String(!!firstError));
-    $('first-error').hidden = !firstError;
-    $('first-error').textContent = firstError || '';
-    const load = loadAddress($('address').value, firstError ? size : size - first * 8);
-    const file = load.address === undefined ? name : name.replace(/\.bin$/, '.prg');
+    const name = cText(m.glyphor_output_name());
+    const tiles = m.glyphor_tiles();
+    const firstError = cText(m.glyphor_first_refused());
+    $('first').setAttribute('aria-invalid', String(firstError !== ''));
+    $('first-error').hidden = firstError === '';
+    $('first-error').textContent = firstError;
+    const addressError = cText(m.glyphor_address_refused());
+    const file = cText(m.glyphor_offered_name());
     $('tileset').setAttribute('aria-label', `The tileset ${view.source}: 32 by 8 tiles`);
     $('preview').setAttribute('aria-label', `The charset ${file}, drawn from its bytes`);
 
@@ -163,19 +141,15 @@
     const save = $('save');
     save.removeAttribute('href');
     save.hidden = true;
-    $('address').setAttribute('aria-invalid', String(load.error !== undefined));
-    $('address-error').hidden = load.error === undefined;
-    $('address-error').textContent = load.error ?? '';
-    bench.first = firstError ? 0 : first;
-    bench.origin = load.address ?? -1;
+    $('address').setAttribute('aria-invalid', String(addressError !== ''));
+    $('address-error').hidden = addressError === '';
+    $('address-error').textContent = addressError;
     mark();
     machine();
-    $('explain').hidden = load.address === undefined || tiles === 0;
-    $('explain').textContent = $('explain').hidden ? ''
-      : cText(m.glyphor_address(load.address, bench.first, $('view').selectedIndex >> 1));
+    $('explain').textContent = tiles ? cText(m.glyphor_address($('view').selectedIndex >> 1)) : '';
+    $('explain').hidden = $('explain').textContent === '';
     const source = $('source-text');
-    source.value = tiles ? cText(m.glyphor_source($('dialect').selectedIndex, bench.first,
-                                                  bench.origin)) : '';
+    source.value = tiles ? cText(m.glyphor_source($('dialect').selectedIndex)) : '';
     const saveSource = $('source-save');
     saveSource.hidden = tiles === 0;
     if (sourceLink) URL.revokeObjectURL(sourceLink);
@@ -187,30 +161,15 @@
     // The page's own line on what it offers, beside glyphor's words, which
     // name the charset as written without an address and say "genere" for 0
     // tiles too.
-    const offer = (line) => {
-      $('offer').hidden = message === '';
-      $('offer').textContent = line;
-    };
-    if (error) return offer('Nothing offered. glyphor made no charset.');
-    if (load.error) return offer(`Nothing offered. ${load.error}.`);
-    if (size === 0) return offer('Nothing offered. A count of 0 makes no file.');
-    if (firstError) return offer(`Nothing offered. ${firstError}.`);
-    const charset = memory(m.glyphor_charset() + first * 8, size - first * 8);
-    let bytes = charset.slice();
-    if (load.address !== undefined) {
-      bytes = new Uint8Array(charset.length + 2);
-      bytes.set([load.address & 0xFF, load.address >> 8]);
-      bytes.set(charset, 2);
-    }
-    download = URL.createObjectURL(new Blob([bytes]));
+    $('offer').hidden = message === '';
+    $('offer').textContent = cText(m.glyphor_offer());
+    if (m.glyphor_offered_size() === 0) return;
+    download = URL.createObjectURL(new Blob([memory(m.glyphor_offered(), m.glyphor_offered_size())
+      .slice()]));
     save.href = download;
     save.download = file;
     save.textContent = `Download ${file}`;
     save.hidden = false;
-    offer(`Offered: ${file}, ${bytes.length.toLocaleString('en')} bytes` +
-          (load.address === undefined ? ''
-            : `, for ${hex(load.address, 4)}-${hex(load.address + charset.length - 1, 4)}`) +
-          (first ? `, tiles ${first} to ${tiles - 1}` : ''));
   };
 
   // The machine's view, its colour fields named for it and its options for

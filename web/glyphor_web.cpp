@@ -1,9 +1,10 @@
 // The web page's module: the page hands it a file (or the pixels of an image
-// the browser decoded), its name and the count field's text; it reads the
-// tileset with glyphor's reader, packs it with glyphor's packer, words the
-// outcome with glyphor's message table and draws glyphor-preview's picture of
-// the charset. The page only shows what it leaves here, and offers the
-// charset for download under the name it gives.
+// the browser decoded), its name and the texts of the count, first tile and
+// load address fields; it reads the tileset with glyphor's reader, packs it
+// with glyphor's packer, words the outcome with glyphor's message table, draws
+// glyphor-preview's picture of the charset and makes the file the fields ask
+// for. The page only shows what it leaves here, and offers that file for
+// download under the name it gives.
 
 #include <algorithm>
 #include <cstddef>
@@ -62,6 +63,8 @@ struct state {
     int image_height = 0;
     room name;
     room count;
+    room first;    // the first tile field's text
+    room address;  // the load address field's text
     // What the page shows.
     char message[2048] = {};
     std::size_t message_size = 0;
@@ -72,6 +75,11 @@ struct state {
     int count_read = -1;  // the count as read, -1 when refused
     bool has_tileset = false;
     bool has_preview = false;
+    // The file offered: what the fields ask for, its name, its line and bytes.
+    file_fields fields;
+    char offered_name[1024] = {};
+    char offer[2048] = {};
+    room offered;
     picture tileset_picture = {};
     picture preview_picture = {};
     // The bench's last view and text.
@@ -140,12 +148,9 @@ void show_preview(std::size_t tiles) {
     page.has_preview = true;
 }
 
-// The charset's tile count, and the page's first tile within it.
+// The charset's tile count.
 int packed_tiles() {
     return static_cast<int>(page.charset_bytes / bytes_per_tile);
-}
-int clamped_first(int first) {
-    return std::clamp(first, 0, packed_tiles());
 }
 
 // The bench's text, written afresh by write.
@@ -197,7 +202,7 @@ tileset read_bytes(std::uint8_t* bytes, std::size_t size) {
 
 // Converts what the page gave, as glyphor converts a tileset file into the
 // file output_name, and leaves what the page shows. 0 on success, 1 otherwise.
-int convert() {
+int convert_tileset() {
     page.message_size = 0;
     page.message[0] = '\0';
     page.charset.reset();
@@ -249,6 +254,35 @@ int convert() {
     return 0;
 }
 
+// Converts, then reads the file fields for the charset made and makes the
+// file offered: the slice, after its load address (low byte first) if any.
+int convert() {
+    const int failed = convert_tileset();
+    page.fields = read_file_fields(page.first.text(), page.address.text(), packed_tiles());
+    const charset_slice& file = page.fields.file;
+    std::snprintf(page.offered_name, sizeof page.offered_name, "%s", page.output_name);
+    char* const end = page.offered_name + std::strlen(page.offered_name);
+    if (file.origin >= 0 && end - page.offered_name >= 4 && std::strcmp(end - 4, ".bin") == 0)
+        std::memcpy(end - 4, ".prg", 4);
+    text_out line{page.offer, sizeof page.offer};
+    page.offer[0] = '\0';
+    const bool offered =
+        write_offer(line, page.offered_name, page.fields, failed == 0 || page.message_size == 0);
+    const std::size_t header = file.origin >= 0 ? 2 : 0;
+    const std::size_t size = static_cast<std::size_t>(file.count) * bytes_per_tile;
+    std::uint8_t* bytes = page.offered.reserve(offered ? header + size : 0);
+    if (!offered || bytes == nullptr) return failed;
+    if (header != 0) {
+        bytes[0] = static_cast<std::uint8_t>(file.origin & 0xFF);
+        bytes[1] = static_cast<std::uint8_t>(file.origin >> 8);
+    }
+    if (size != 0)
+        std::memcpy(bytes + header,
+                    page.charset.get() + static_cast<std::size_t>(file.first) * bytes_per_tile,
+                    size);
+    return failed;
+}
+
 }  // namespace
 }  // namespace glyphor
 
@@ -293,6 +327,13 @@ GLYPHOR_EXPORT(glyphor_name) std::uint8_t* glyphor_name(std::size_t size) {
 GLYPHOR_EXPORT(glyphor_count) std::uint8_t* glyphor_count(std::size_t size) {
     return page.count.reserve(size);
 }
+// Room for the first tile field's and the load address field's texts.
+GLYPHOR_EXPORT(glyphor_first_field) std::uint8_t* glyphor_first_field(std::size_t size) {
+    return page.first.reserve(size);
+}
+GLYPHOR_EXPORT(glyphor_address_field) std::uint8_t* glyphor_address_field(std::size_t size) {
+    return page.address.reserve(size);
+}
 
 GLYPHOR_EXPORT(glyphor_convert) int glyphor_convert() {
     return glyphor::convert();
@@ -314,11 +355,9 @@ GLYPHOR_EXPORT(glyphor_count_refused) int glyphor_count_refused() {
 GLYPHOR_EXPORT(glyphor_count_read) int glyphor_count_read() {
     return page.count_read;
 }
-GLYPHOR_EXPORT(glyphor_charset) const std::uint8_t* glyphor_charset() {
-    return page.charset.get();
-}
-GLYPHOR_EXPORT(glyphor_charset_size) std::size_t glyphor_charset_size() {
-    return page.charset_bytes;
+// The charset's tiles (0 when none was made).
+GLYPHOR_EXPORT(glyphor_tiles) int glyphor_tiles() {
+    return glyphor::packed_tiles();
 }
 GLYPHOR_EXPORT(glyphor_output_name) const char* glyphor_output_name() {
     return page.output_name;
@@ -329,32 +368,51 @@ GLYPHOR_EXPORT(glyphor_tileset) const std::uint8_t* glyphor_tileset() {
 GLYPHOR_EXPORT(glyphor_preview) const std::uint8_t* glyphor_preview() {
     return page.has_preview ? page.preview_picture : nullptr;
 }
+// Why the first tile field, or the load address field, is refused (empty
+// when it is taken).
+GLYPHOR_EXPORT(glyphor_first_refused) const char* glyphor_first_refused() {
+    return page.fields.first_refused;
+}
+GLYPHOR_EXPORT(glyphor_address_refused) const char* glyphor_address_refused() {
+    return page.fields.address_refused;
+}
+// The file offered: its name, the line saying what it is (or why there is
+// none), and its bytes.
+GLYPHOR_EXPORT(glyphor_offered_name) const char* glyphor_offered_name() {
+    return page.offered_name;
+}
+GLYPHOR_EXPORT(glyphor_offer) const char* glyphor_offer() {
+    return page.offer;
+}
+GLYPHOR_EXPORT(glyphor_offered) const std::uint8_t* glyphor_offered() {
+    return page.offered.bytes.get();
+}
+GLYPHOR_EXPORT(glyphor_offered_size) std::size_t glyphor_offered_size() {
+    return page.offered.size;
+}
 
-// The bench: what the page shows of the tiles first on of the last charset,
-// saved with the load address origin (-1 for none). Texts end with a NUL.
-GLYPHOR_EXPORT(glyphor_source)
-const char* glyphor_source(int language, int first, long origin) {
+// The bench: what the page shows of the file the fields ask for (its slice
+// and load address), from the last charset. Texts end with a NUL.
+GLYPHOR_EXPORT(glyphor_source) const char* glyphor_source(int language) {
     return glyphor::bench_text([&](glyphor::text_out& out) {
-        first = glyphor::clamped_first(first);
         glyphor::write_source(out, static_cast<glyphor::dialect>(language & 3), page.charset.get(),
-                              {first, glyphor::packed_tiles() - first, origin});
+                              page.fields.file);
     });
 }
-GLYPHOR_EXPORT(glyphor_tile)
-const char* glyphor_tile(int tile, int first, long origin) {
+GLYPHOR_EXPORT(glyphor_tile) const char* glyphor_tile(int tile) {
     return glyphor::bench_text([&](glyphor::text_out& out) {
-        first = glyphor::clamped_first(first);
         glyphor::describe_tile(out, page.charset.get(), glyphor::packed_tiles(), tile & 255,
-                               {first, glyphor::packed_tiles() - first, origin});
+                               page.fields.file);
     });
 }
-GLYPHOR_EXPORT(glyphor_address)
-const char* glyphor_address(unsigned address, int first, int vic20) {
+// What the load address means to the C64 (vic20 0) or the VIC-20 (1); empty
+// without one.
+GLYPHOR_EXPORT(glyphor_address) const char* glyphor_address(int vic20) {
     return glyphor::bench_text([&](glyphor::text_out& out) {
-        first = glyphor::clamped_first(first);
-        glyphor::explain_address(out, address & 0xFFFFU,
-                                 static_cast<unsigned>(glyphor::packed_tiles() - first) * 8U, first,
-                                 vic20 != 0);
+        const glyphor::charset_slice& file = page.fields.file;
+        if (file.origin < 0) return;
+        glyphor::explain_address(out, static_cast<unsigned>(file.origin),
+                                 static_cast<unsigned>(file.count) * 8U, file.first, vic20 != 0);
     });
 }
 // The charset as the machine shows it (see machine_colours); null when there
