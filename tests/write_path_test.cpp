@@ -325,7 +325,8 @@ struct write_path : ::testing::Test {
         running = -1;
         listing_unsupported = draw_taken_name = no_random = chmod_refused = false;
         // The folders a row closes, opened again for a user to empty them.
-        for (const char* folder : {"folder", "private", "private/hidden"}) chmod(dir.file(folder).c_str(), 0700);
+        for (const char* folder : {"folder", "private", "private/hidden"})
+            chmod(dir.file(folder).c_str(), 0700);
         fs::remove_all(dir.path());
         fs::create_directory(dir.path());
         fs::permissions(dir.path(), fs::perms::owner_all);
