@@ -328,7 +328,7 @@ replaced replace(const entry& at, const facts* old, int old_file, const void* by
     if (fresh.place_as(at.name)) return replaced::written;
     // A mount point statx did not tell (a kernel before 5.8, a BSD): in place. A folder that
     // forbids the rename (sticky, immutable) has refused the owner or the new file before.
-    return errno == EBUSY ? replaced::in_place : replaced::write_failed;
+    return old != nullptr && errno == EBUSY ? replaced::in_place : replaced::write_failed;
 }
 
 // True when the file opened may be the one console writes to, where its text
