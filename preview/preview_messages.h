@@ -23,8 +23,8 @@ inline constexpr const char* message_text[] = {
     "usage: glyphor-preview <charset.bin> <preview.bmp>\n",
     "glyphor-preview: cannot read %s\n",
     "glyphor-preview: %s is empty; a charset holds 1 to 256 tiles of 8 bytes\n",
-    "glyphor-preview: %s is larger than 2048 bytes; a charset holds at most 256 tiles of 8 "
-    "bytes\n",
+    ("glyphor-preview: %s is larger than 2048 bytes; a charset holds at most 256 tiles of 8 "
+     "bytes\n"),
     "glyphor-preview: %s is %d bytes, not a whole number of 8-byte tiles\n",
     "glyphor-preview: cannot write %s\n",
     "glyphor-preview: %s shows the 1 tile of %s\n",
