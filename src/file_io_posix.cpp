@@ -100,8 +100,8 @@ bool look(int file, facts& found) {
     struct statx seen {};
     unsigned int chattr = 0;
     fsxattr xfs{};
-    if (::statx(file, "", AT_EMPTY_PATH, 0, &seen) != 0) return false;
-    found.flags = seen.stx_attributes & seen.stx_attributes_mask;
+    if (::statx(file, "", AT_EMPTY_PATH, 0, &seen) == 0)  // else none told (a filter refused it)
+        found.flags = seen.stx_attributes & seen.stx_attributes_mask;
     if (S_ISREG(found.is.st_mode) && ::ioctl(file, FS_IOC_GETFLAGS, &chattr) == 0)
         found.flags |= std::uint64_t{chattr} << 32U;
     if (S_ISREG(found.is.st_mode) && ::ioctl(file, FS_IOC_FSGETXATTR, &xfs) == 0)
@@ -155,15 +155,13 @@ bool same_attributes([[maybe_unused]] int old_file, [[maybe_unused]] int new_fil
     return true;
 }
 
-// Sends all size bytes, however many each call takes, and again what a signal interrupted.
+// Sends all size bytes, however many each call takes. No signal has a handler here, so none
+// interrupts a write (EINTR): it resumes the call or ends the process.
 bool write_all(int file, const void* bytes, std::size_t size) {
     const auto* next = static_cast<const unsigned char*>(bytes);
     for (ssize_t wrote = 0; size > 0; next += wrote, size -= static_cast<std::size_t>(wrote)) {
         wrote = ::write(file, next, size);
-        if (wrote < 0 && errno == EINTR)
-            wrote = 0;
-        else if (wrote <= 0)
-            return false;
+        if (wrote <= 0) return false;  // 0: not for size > 0, but never a loop without end
     }
     return true;
 }
@@ -213,7 +211,7 @@ bool find(const char* path, entry& at) {
         if (!S_ISLNK(at.found.st_mode)) return true;
         // The link's text names a file relative to the link's own folder.
         const ssize_t got = ::readlinkat(at.folder.get(), at.name, text, sizeof text - 1);
-        if (got < 0) return false;
+        if (got < 0) return false;  // the link gone meanwhile
         text[got] = '\0';
     }
     return false;
@@ -279,7 +277,8 @@ private:
 
 // True when the disk or the quota had no room for the new file (errno) but
 // has for the bytes in place: the old file's and the new one's blocks, both
-// freed first, and the free ones on a full disk (a quota's room is not told).
+// freed first (a refused write of one page leaves the new one none, a failed
+// flush may), and the free ones on a full disk (a quota's room is not told).
 bool room_in_place(const facts* old, int old_file, const temporary* made, std::size_t size) {
     const int error = errno;
     struct stat fresh {};
@@ -311,7 +310,7 @@ replaced replace(const entry& at, const facts* old, int old_file, const void* by
         // The old file's owner, group and mode, in that order (a change of
         // owner clears the set-id bits), its flags, project and attributes.
         facts made;
-        if (!look(fresh.get(), made)) return replaced::create_failed;
+        look(fresh.get(), made);  // (fstat of a file just made: never refused)
         if (((made.is.st_uid != old->is.st_uid || made.is.st_gid != old->is.st_gid) &&
              ::fchown(fresh.get(), old->is.st_uid, old->is.st_gid) != 0) ||
             ::fchmod(fresh.get(), old->is.st_mode & 07777) != 0 || made.flags != old->flags ||
@@ -327,9 +326,9 @@ replaced replace(const entry& at, const facts* old, int old_file, const void* by
                                                           : replaced::write_failed;
     }
     if (fresh.place_as(at.name)) return replaced::written;
-    // A folder that forbids it (sticky), a mount point where not told (EBUSY): in place.
-    const bool forbidden = errno == EPERM || (mount_root == 0 && errno == EBUSY);
-    return old != nullptr && forbidden ? replaced::in_place : replaced::write_failed;
+    // A mount point statx did not tell (a kernel before 5.8, a BSD): in place. A folder that
+    // forbids the rename (sticky, immutable) has refused the owner or the new file before.
+    return old != nullptr && errno == EBUSY ? replaced::in_place : replaced::write_failed;
 }
 
 // True when the file opened may be the one console writes to, where its text
@@ -364,7 +363,8 @@ write_outcome write_file(const char* path, const void* bytes, std::size_t size, 
         // A regular file is replaced in its folder, if that entry is the file
         // opened; one out of reach (/dev/fd/N into a closed folder) is written
         // in place, if a name holds it, and so is what a new file could never
-        // be: other links, another device, a mount, or a file in an
+        // be: other links, another device, a mount (told before a new file
+        // is made: renamed over, it fails, EBUSY), or a file in an
         // append-only folder, where a hidden name could never go.
         entry at;
         facts folder;

@@ -13,6 +13,7 @@
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -324,7 +325,8 @@ struct write_path : ::testing::Test {
         running = -1;
         listing_unsupported = draw_taken_name = no_random = chmod_refused = false;
         // The folders a row closes, opened again for a user to empty them.
-        for (const char* folder : {"folder", "private"}) chmod(dir.file(folder).c_str(), 0700);
+        for (const char* folder : {"folder", "private", "private/hidden"})
+            chmod(dir.file(folder).c_str(), 0700);
         fs::remove_all(dir.path());
         fs::create_directory(dir.path());
         fs::permissions(dir.path(), fs::perms::owner_all);
@@ -438,6 +440,15 @@ TEST_F(write_path, what_a_write_turns_on) {
             fs::create_directory(dir.file("closed"));
             EXPECT_EQ(chmod(dir.path().c_str(), 0711) | chmod(dir.file("closed").c_str(), 0700), 0);
             return dir.file("open/" + name);
+        };
+    };
+    // A file held open (/dev/fd/N) in private/hidden, at closed: its folders
+    // can be opened (O_PATH) up to at's, but at cannot be searched.
+    const auto held_in = [&](const char* at) {
+        return [=, this] {
+            held = open(placed("private/hidden/out.bin", 0666).c_str(), O_RDWR);
+            EXPECT_EQ(chmod(dir.path().c_str(), 0711) | chmod(dir.file(at).c_str(), 0), 0);
+            return "/dev/fd/" + std::to_string(held);
         };
     };
     const auto no_proc = [] { return own_mounts() && umount2("/proc", MNT_DETACH) == 0; };
@@ -615,11 +626,16 @@ TEST_F(write_path, what_a_write_turns_on) {
         {.what = "another user's writable file in a folder open to all",
          .make = shared_file(0777), .check = emptied, .enter = another_user(dir.file("folder"))},
         {.what = "a file reached through /dev/fd/N in a folder the writer cannot search",
-         .make = [&] {
-             held = open(placed("private/hidden/out.bin", 0666).c_str(), O_RDWR);
-             EXPECT_EQ(chmod(dir.file("private").c_str(), 0), 0);
-             return "/dev/fd/" + std::to_string(held);
-         }, .enter = another_user()},
+         .make = held_in("private"), .enter = another_user()},
+        {.what = "nor search its own folder, which it can open", .make = held_in("private/hidden"),
+         .enter = another_user()},
+        {.what = "a file in the root folder",
+         .make = [&] { return old_out().empty() ? "" : std::string{"/out.bin"}; }, .replaced = true,
+         .enter = [&] { return chroot(dir.path().c_str()) == 0; }, .needs = "root, for chroot"},
+        {.what = "a file-size limit of half the bytes", .make = old_out, .enter = [] {
+             const rlimit half{1024, 1024};
+             return std::signal(SIGXFSZ, SIG_IGN) != SIG_ERR && setrlimit(RLIMIT_FSIZE, &half) == 0;
+         }},
         {.what = "a new file by an absolute path, from a working folder the writer cannot search",
          .make = closed_world("new.bin"), .replaced = true, .enter = another_user(closed)},
         {.what = "the writer's own old file by an absolute path from there",
@@ -662,6 +678,10 @@ TEST_F(write_path, what_a_write_turns_on) {
              EXPECT_EQ(attributes(path).count("system.posix_acl_access"), 1U);
          }},
         {.what = "an append-only file", .make = [&] { return append_only("old.bin"); }},
+        {.what = "a file in an immutable folder, where no file can be made", .make = [&] {
+             const std::string old = placed("fixed/old.bin", 0);
+             return set_flag(dir.file("fixed"), FS_IMMUTABLE_FL) ? old : lack(chattr);
+         }},
         {.what = "new files in an append-only folder, made without a hidden name, and flushed",
          .make = [&] { return append_only("new.bin"); }, .replaced = true,
          .check = [&](const std::string& path) {
@@ -681,6 +701,14 @@ TEST_F(write_path, what_a_write_turns_on) {
          }, .enter = full_disk("truncate -s 300M $d.img && mkfs.xfs -q $d.img && mount $d.img $d" +
                                old_2k + " && xfs_io -c 'chproj 42' $d/out.bin"
                                " && xfs_io -c 'chproj 7' -c 'chattr +P' $d", 0), .needs = disks},
+        {.what = "a file of the console's number on another disk", .make = on_disk,
+         .replaced = true, .enter = [&] {
+             const std::string log = dir.file("disk.c/log");
+             return full_disk(tmpfs + ",inode64 x $d" + old_2k + " && mkdir $d.c && " + tmpfs +
+                              ",inode64 y $d.c && echo >$d.c/log", 0)() &&
+                    status(log).st_ino == status(on_disk()).st_ino &&
+                    (console = std::fopen(log.c_str(), "a")) != nullptr;
+         }, .needs = disks},
         // The kernel's guards of sticky folders (fs.protected_regular and
         // fs.protected_fifos, set for the row and put back after it) judge
         // another user's file, FIFO or device as they judge "wb".
@@ -780,6 +808,11 @@ TEST_F(write_path, a_name_that_turns_is_opened_again) {
     EXPECT_EQ(test::read_file(out), new_charset);
     EXPECT_EQ(write(nameless, moment::none), write_outcome::create_failed);
     EXPECT_EQ(test::read_file(nameless), old_charset);
+    // Nor one whose folder is gone too.
+    const file_handle lost{std::fopen(placed("gone/x.bin", 0).c_str(), "rb")};
+    fs::remove_all(dir.file("gone"));
+    EXPECT_EQ(write("/dev/fd/" + std::to_string(fileno(lost.get())), moment::none),
+              write_outcome::create_failed);
     console = text.get();
     fs::create_hard_link(log, theirs);
     EXPECT_EQ(write(out, moment::look_up, turn), write_outcome::create_failed);
