@@ -163,8 +163,8 @@ path_text verbatim(const wchar_t* path) {
 
 // The name file was opened by, in the \\?\ form: its final path through every
 // link, by its drive, or its volume's GUID where it has none; where the system
-// gives neither (some volumes' drivers), the full path of name, if no link.
-path_text full_path(HANDLE file, const wchar_t* name) {
+// gives neither (some volumes' drivers), full, the name's own, if no link.
+path_text full_path(HANDLE file, const wchar_t* full) {
     for (const DWORD flags : {DWORD{VOLUME_NAME_DOS}, DWORD{VOLUME_NAME_GUID}}) {
         const DWORD length = win32.final_path(file, nullptr, 0, flags);
         const path_text text = join({}, length);
@@ -172,10 +172,10 @@ path_text full_path(HANDLE file, const wchar_t* name) {
         const DWORD got = win32.final_path(file, text.get(), length + 1, flags);
         if (got != 0 && got <= length) return join({text.get()});
     }
-    const DWORD attributes = GetFileAttributesW(name);
+    const DWORD attributes = GetFileAttributesW(full);
     return attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0
                ? nullptr
-               : verbatim(name);
+               : join({full});
 }
 
 bool set_deleted_on_close(HANDLE file, bool deleted) {
@@ -297,8 +297,8 @@ std::optional<write_outcome> replace(const wchar_t* target, bool found, DWORD at
     return taken(error) ? std::nullopt : std::optional{write_failed};
 }
 
-// Writes through out, the handle name was opened as.
-write_outcome write_opened(HANDLE out, const wchar_t* name, const void* bytes, std::size_t size,
+// Writes through out, the handle the name (full, in its \\?\ form) was opened as.
+write_outcome write_opened(HANDLE out, const wchar_t* full, const void* bytes, std::size_t size,
                            std::FILE* console, path_text* kept) {
     BY_HANDLE_FILE_INFORMATION found{};
     if (is_console_file(out, console)) return create_failed;
@@ -306,7 +306,7 @@ write_outcome write_opened(HANDLE out, const wchar_t* name, const void* bytes, s
     if (GetFileInformationByHandle(out, &found) == 0) return create_failed;
     // A file with other hard links would part from them if replaced. The new
     // file keeps its hidden and system attributes.
-    const path_text target = found.nNumberOfLinks == 1 ? full_path(out, name) : nullptr;
+    const path_text target = found.nNumberOfLinks == 1 ? full_path(out, full) : nullptr;
     constexpr DWORD carried =
         FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
     const std::optional<write_outcome> outcome =
@@ -330,7 +330,7 @@ write_outcome write_file(const wchar_t* path, const void* bytes, std::size_t siz
     constexpr DWORD shared = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     const handle out{win32.create_file(name, GENERIC_WRITE, shared, nullptr, OPEN_EXISTING,
                                        FILE_ATTRIBUTE_NORMAL, nullptr)};
-    if (out) return write_opened(out.get(), name, bytes, size, console, kept);
+    if (out) return write_opened(out.get(), full.get(), bytes, size, console, kept);
     if (GetLastError() != ERROR_FILE_NOT_FOUND) return create_failed;
     // Nothing there, as a creation removing what it makes finds (Wine shows a
     // link leading nowhere as nothing): a new file takes the name.
@@ -348,7 +348,7 @@ write_outcome write_file(const wchar_t* path, const void* bytes, std::size_t siz
     // there since, and written as a file found there would be.
     const handle made{win32.create_file(name, GENERIC_WRITE, shared, nullptr, OPEN_ALWAYS,
                                         FILE_ATTRIBUTE_NORMAL, nullptr)};
-    return made ? write_opened(made.get(), name, bytes, size, console, kept) : create_failed;
+    return made ? write_opened(made.get(), full.get(), bytes, size, console, kept) : create_failed;
 }
 
 }  // namespace glyphor
