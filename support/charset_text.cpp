@@ -9,7 +9,14 @@ const char* screen_code_name(int tile) {
     static constexpr char ascii[] =
         "@ABCDEFGHIJKLMNOPQRSTUVWXYZ[ ]   !\"#$%&'()*+,-./0123456789:;<=>?";
     static_assert(sizeof ascii == 65);
-    static char one[2] = {};
+    // Each as a text of its own, in read-only memory.
+    static constexpr auto one = [] {
+        struct {
+            char text[64][2];
+        } texts{};
+        for (int code = 0; code < 64; ++code) texts.text[code][0] = ascii[code];
+        return texts;
+    }();
     switch (tile) {
         case 28:
             return "\xC2\xA3";  // pound sign
@@ -23,8 +30,7 @@ const char* screen_code_name(int tile) {
             break;
     }
     if (tile < 0 || tile > 63) return nullptr;
-    one[0] = ascii[tile];
-    return one;
+    return one.text[tile];
 }
 
 void write_source(text_out& out, dialect language, const std::uint8_t* charset,
