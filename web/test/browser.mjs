@@ -96,8 +96,19 @@ export async function chromium(file) {
         finish(event.state);
       });
     });
-    await page.click('#save');
-    if (await done !== 'completed') return { name: 'a download canceled', bytes: [] };
+    // Chromium drops a click's download unsaid after many in a short time: the
+    // click is made again, a second later, until a download begins.
+    let began = false;
+    const begin = () => { began = true; };
+    cdp.on('Browser.downloadWillBegin', begin);
+    for (let tries = 0; !began && tries < 10; tries += 1) {
+      await page.click('#save');
+      for (let wait = 0; !began && wait < 20; wait += 1) {
+        await new Promise((d) => { setTimeout(d, 50); });
+      }
+    }
+    cdp.off('Browser.downloadWillBegin', begin);
+    if (!began || await done !== 'completed') return { name: 'a download canceled', bytes: [] };
     const [name] = readdirSync(folder);
     return { name, bytes: readFileSync(join(folder, name)) };
   };
